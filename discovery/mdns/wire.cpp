@@ -1,0 +1,480 @@
+#include "discovery/mdns/wire.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+
+namespace mdns_cpp {
+
+namespace {
+
+uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
+
+uint32_t read32(const uint8_t* p)
+{
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+bool isPointer(uint8_t lengthByte) { return lengthByte >= 0xC0; }
+
+size_t pointerTarget(const uint8_t* p) { return (size_t{p[0] & 0x3Fu} << 8) | p[1]; }
+
+// Walks the labels of one encoded name, following compression pointers.
+// A pointer must lead strictly below the start of the run of labels that
+// holds it, so every jump goes backwards and no pointer chain can cycle; the
+// jump count is capped as well, so a hostile datagram costs little to walk.
+class NameCursor
+{
+public:
+    enum class Step { label, end, malformed };
+
+    NameCursor(const uint8_t* data, size_t size, size_t offset)
+        : data_(data), size_(size), pos_(offset), runStart_(offset)
+    {
+    }
+
+    Step next(const uint8_t*& label, size_t& length)
+    {
+        for (;;)
+        {
+            if (pos_ >= size_)
+                return Step::malformed;
+            const uint8_t lengthByte = data_[pos_];
+            if (isPointer(lengthByte))
+            {
+                if (size_ - pos_ < 2)
+                    return Step::malformed;
+                const size_t target = pointerTarget(data_ + pos_);
+                if (!endKnown_)
+                {
+                    end_ = pos_ + 2;
+                    endKnown_ = true;
+                }
+                if (target >= runStart_ || ++jumps_ > MDNS_MAX_POINTER_JUMPS)
+                    return Step::malformed;
+                pos_ = runStart_ = target;
+                continue;
+            }
+            if (lengthByte == 0)
+            {
+                if (!endKnown_)
+                {
+                    end_ = pos_ + 1;
+                    endKnown_ = true;
+                }
+                return Step::end;
+            }
+            if (size_ - pos_ - 1 < lengthByte)
+                return Step::malformed;
+            label = data_ + pos_ + 1;
+            length = lengthByte;
+            pos_ += 1 + size_t{lengthByte};
+            return Step::label;
+        }
+    }
+
+    // Offset just behind the name in the datagram; valid once Step::end came.
+    size_t end() const { return end_; }
+
+private:
+    const uint8_t* data_;
+    size_t size_;
+    size_t pos_;
+    size_t runStart_;
+    size_t end_ = 0;
+    bool endKnown_ = false;
+    int jumps_ = 0;
+};
+
+bool labelFitsAt(const uint8_t* data, size_t size, size_t offset)
+{
+    if (offset >= size)
+        return false;
+    const uint8_t lengthByte = data[offset];
+    if (isPointer(lengthByte))
+        return size - offset >= 2;
+    return size - offset - 1 >= lengthByte;
+}
+
+char asciiLower(uint8_t c) { return static_cast<char>((c >= 'A' && c <= 'Z') ? c + ('a' - 'A') : c); }
+
+// strerror_r comes in two shapes (XSI returns int, GNU returns char*).
+[[maybe_unused]] const char* pickErrorText(int result, const char* buffer)
+{
+    return result == 0 ? buffer : "Unknown error";
+}
+[[maybe_unused]] const char* pickErrorText(const char* result, const char*) { return result; }
+
+}  // namespace
+
+int mdns_socket_open_ipv4(sockaddr_in* saddr)
+{
+    const int sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (sock < 0)
+        return -1;
+
+    const int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    setsockopt(sock, SOL_SOCKET, SO_REUSEPORT, &on, sizeof(on));
+
+    const unsigned char ttl = 1;
+    const unsigned char loop = 1;
+    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_TTL, &ttl, sizeof(ttl));
+    setsockopt(sock, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof(loop));
+
+    ip_mreq request{};
+    request.imr_multiaddr.s_addr = htonl((224u << 24) | 251u);
+    request.imr_interface.s_addr = saddr ? saddr->sin_addr.s_addr : htonl(INADDR_ANY);
+    if (setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) != 0)
+    {
+        close(sock);
+        return -1;
+    }
+
+    sockaddr_in local{};
+    if (saddr)
+    {
+        setsockopt(sock, IPPROTO_IP, IP_MULTICAST_IF, &saddr->sin_addr, sizeof(saddr->sin_addr));
+        saddr->sin_addr.s_addr = htonl(INADDR_ANY);
+        local = *saddr;
+    }
+    else
+    {
+        local.sin_family = AF_INET;
+        local.sin_addr.s_addr = htonl(INADDR_ANY);
+    }
+    if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
+    {
+        close(sock);
+        return -1;
+    }
+
+    const int flags = fcntl(sock, F_GETFL, 0);
+    fcntl(sock, F_SETFL, (flags < 0 ? 0 : flags) | O_NONBLOCK);
+    return sock;
+}
+
+int mdns_socket_open_ipv6(sockaddr_in6* saddr)
+{
+    const int sock = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
+    if (sock < 0)
+        return -1;
+
+    const int on = 1;
+    setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &on, sizeof(on));
+    setsockopt(sock, SOL_SOCKET, SO_REUSEPORT, &on, sizeof(on));
+
+    const int hops = 1;
+    const int loop = 1;
+    setsockopt(sock, IPPROTO_IPV6, IPV6_MULTICAST_HOPS, &hops, sizeof(hops));
+    setsockopt(sock, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &loop, sizeof(loop));
+
+    ipv6_mreq request{};
+    inet_pton(AF_INET6, "ff02::fb", &request.ipv6mr_multiaddr);
+    request.ipv6mr_interface = 0;
+    if (setsockopt(sock, IPPROTO_IPV6, IPV6_JOIN_GROUP, &request, sizeof(request)) != 0)
+    {
+        close(sock);
+        return -1;
+    }
+
+    sockaddr_in6 local{};
+    if (saddr)
+    {
+        const unsigned int defaultInterface = 0;
+        setsockopt(sock, IPPROTO_IPV6, IPV6_MULTICAST_IF, &defaultInterface, sizeof(defaultInterface));
+        saddr->sin6_addr = in6addr_any;
+        local = *saddr;
+    }
+    else
+    {
+        local.sin6_family = AF_INET6;
+        local.sin6_addr = in6addr_any;
+    }
+    if (bind(sock, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
+    {
+        close(sock);
+        return -1;
+    }
+
+    const int flags = fcntl(sock, F_GETFL, 0);
+    fcntl(sock, F_SETFL, (flags < 0 ? 0 : flags) | O_NONBLOCK);
+    return sock;
+}
+
+void mdns_multicast_send(int sock, const void* buffer, size_t size)
+{
+    sockaddr_storage own{};
+    socklen_t ownLength = sizeof(own);
+    if (getsockname(sock, reinterpret_cast<sockaddr*>(&own), &ownLength) != 0)
+        return;
+
+    if (own.ss_family == AF_INET6)
+    {
+        sockaddr_in6 group{};
+        group.sin6_family = AF_INET6;
+        group.sin6_port = htons(MDNS_PORT);
+        inet_pton(AF_INET6, "ff02::fb", &group.sin6_addr);
+        sendto(sock, buffer, size, 0, reinterpret_cast<const sockaddr*>(&group), sizeof(group));
+    }
+    else
+    {
+        sockaddr_in group{};
+        group.sin_family = AF_INET;
+        group.sin_port = htons(MDNS_PORT);
+        group.sin_addr.s_addr = htonl((224u << 24) | 251u);
+        sendto(sock, buffer, size, 0, reinterpret_cast<const sockaddr*>(&group), sizeof(group));
+    }
+}
+
+void mdns_records_parse(int sock, const sockaddr* from, size_t addrlen, const void* buffer, size_t size,
+                        size_t* offset, mdns_entry_type type, uint16_t query_id, size_t records,
+                        mdns_record_callback_fn callback, void* user_data)
+{
+    const auto* data = static_cast<const uint8_t*>(buffer);
+    for (size_t i = 0; i < records; ++i)
+    {
+        const size_t nameOffset = *offset;
+        size_t pos = nameOffset;
+        if (!mdns_name_skip(buffer, size, &pos))
+            return;
+        if (size - pos < 10)
+            return;
+        const uint16_t rtype = read16(data + pos);
+        const uint16_t rclass = read16(data + pos + 2);
+        const uint32_t ttl = read32(data + pos + 4);
+        const size_t length = read16(data + pos + 8);
+        const size_t recordOffset = pos + 10;
+        if (size - recordOffset < length)
+            return;
+        if (callback)
+            callback(sock, from, addrlen, type, query_id, rtype, rclass, ttl, buffer, size, nameOffset,
+                     pos - nameOffset, recordOffset, length, user_data);
+        *offset = recordOffset + length;
+    }
+}
+
+bool mdns_name_skip(const void* buffer, size_t size, size_t* offset)
+{
+    const auto* data = static_cast<const uint8_t*>(buffer);
+    const size_t start = *offset;
+    size_t pos = start;
+    for (;;)
+    {
+        if (pos >= size)
+            return false;
+        const uint8_t lengthByte = data[pos];
+        if (isPointer(lengthByte))
+        {
+            if (size - pos < 2)
+                return false;
+            const size_t target = pointerTarget(data + pos);
+            if (target >= start || !labelFitsAt(data, size, target))
+                return false;
+            *offset = pos + 2;
+            return true;
+        }
+        if (lengthByte == 0)
+        {
+            *offset = pos + 1;
+            return true;
+        }
+        if (size - pos - 1 < lengthByte)
+            return false;
+        pos += 1 + size_t{lengthByte};
+    }
+}
+
+size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* str, size_t capacity)
+{
+    NameCursor cursor(static_cast<const uint8_t*>(buffer), size, offset);
+    size_t written = 0;
+    size_t room = capacity;
+    for (;;)
+    {
+        const uint8_t* label = nullptr;
+        size_t length = 0;
+        switch (cursor.next(label, length))
+        {
+        case NameCursor::Step::malformed:
+            return 0;
+        case NameCursor::Step::end:
+            return written;
+        case NameCursor::Step::label:
+            break;
+        }
+        const size_t copied = std::min(length, room);
+        std::memcpy(str + written, label, copied);
+        written += copied;
+        if (room > length)
+        {
+            str[written++] = '.';
+            room -= length + 1;
+        }
+        else
+        {
+            room = 0;
+        }
+    }
+}
+
+bool mdns_name_equal(const void* buffer, size_t size, size_t* offset)
+{
+    NameCursor received(static_cast<const uint8_t*>(buffer), size, *offset);
+    NameCursor meta(mdns_services_query, MDNS_SERVICES_QUERY_SIZE, MDNS_HEADER_SIZE);
+    for (;;)
+    {
+        const uint8_t* receivedLabel = nullptr;
+        const uint8_t* metaLabel = nullptr;
+        size_t receivedLength = 0;
+        size_t metaLength = 0;
+        const auto receivedStep = received.next(receivedLabel, receivedLength);
+        const auto metaStep = meta.next(metaLabel, metaLength);
+        if (receivedStep == NameCursor::Step::malformed || receivedStep != metaStep)
+            return false;
+        if (receivedStep == NameCursor::Step::end)
+        {
+            *offset = received.end();
+            return true;
+        }
+        if (receivedLength != metaLength)
+            return false;
+        for (size_t i = 0; i < receivedLength; ++i)
+            if (asciiLower(receivedLabel[i]) != asciiLower(metaLabel[i]))
+                return false;
+    }
+}
+
+bool mdns_name_write(void* buffer, size_t capacity, size_t* offset, std::string_view name, bool terminate)
+{
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t pos = *offset;
+    if (!name.empty() && name.back() == '.')
+        name.remove_suffix(1);
+
+    while (!name.empty())
+    {
+        const size_t dot = name.find('.');
+        const std::string_view label = name.substr(0, dot);
+        // A label also needs its length byte, and one byte must stay free
+        // for whatever ends the name.
+        if (label.empty() || label.size() > MDNS_MAX_LABEL_LENGTH || pos > capacity ||
+            capacity - pos < label.size() + 2)
+            return false;
+        out[pos++] = static_cast<uint8_t>(label.size());
+        std::memcpy(out + pos, label.data(), label.size());
+        pos += label.size();
+        if (dot == std::string_view::npos)
+            break;
+        name.remove_prefix(dot + 1);
+        if (name.empty())
+            return false;  // "a..": the text ended in an empty label
+    }
+
+    if (terminate)
+    {
+        if (pos >= capacity)
+            return false;
+        out[pos++] = 0;
+    }
+    *offset = pos;
+    return true;
+}
+
+size_t mdns_txt_parse(const void* buffer, size_t size, size_t offset, size_t length, mdns_txt_pair* pairs,
+                      size_t capacity)
+{
+    const auto* data = static_cast<const uint8_t*>(buffer);
+    if (offset > size)
+        return 0;
+    const size_t end = offset + std::min(length, size - offset);
+    size_t count = 0;
+    size_t pos = offset;
+    while (pos < end && count < capacity)
+    {
+        const size_t stringLength = data[pos++];
+        if (stringLength > end - pos)
+            break;
+        const auto* text = reinterpret_cast<const char*>(data + pos);
+        pos += stringLength;
+        if (stringLength == 0)
+            continue;
+        bool printable = true;
+        for (size_t i = 0; i < stringLength; ++i)
+            printable = printable && text[i] >= 0x20 && text[i] <= 0x7E;
+        const auto* equals = static_cast<const char*>(std::memchr(text, '=', stringLength));
+        if (!printable || !equals || equals == text)
+            continue;
+        const size_t keyLength = static_cast<size_t>(equals - text);
+        pairs[count++] = {text, keyLength, equals + 1, stringLength - keyLength - 1};
+    }
+    return count;
+}
+
+std::string escapeName(const char* text, size_t length)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    std::string result;
+    result.reserve(length);
+    for (size_t i = 0; i < length; ++i)
+    {
+        const auto c = static_cast<uint8_t>(text[i]);
+        if (c < 0x20 || c > 0x7E || c == '\\')
+        {
+            result += "\\x";
+            result += hex[c >> 4];
+            result += hex[c & 0x0F];
+        }
+        else
+        {
+            result += static_cast<char>(c);
+        }
+    }
+    return result;
+}
+
+namespace {
+
+std::string formatAddress(char* buffer, size_t capacity, const sockaddr* addr, size_t addrlen, uint16_t port,
+                          const char* withPort)
+{
+    if (!buffer || capacity == 0 || !addr)
+        return {};
+    char host[1025] = {};
+    char service[32] = {};
+    if (getnameinfo(addr, static_cast<socklen_t>(addrlen), host, sizeof(host), service, sizeof(service),
+                    NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+        return {};
+    const int length = port != 0 ? std::snprintf(buffer, capacity, withPort, host, service)
+                                 : std::snprintf(buffer, capacity, "%s", host);
+    if (length < 0)
+        return {};
+    return std::string(buffer, std::min(static_cast<size_t>(length), capacity - 1));
+}
+
+}  // namespace
+
+std::string ipv4AddressToString(char* buffer, size_t capacity, const sockaddr_in* addr, size_t addrlen)
+{
+    return formatAddress(buffer, capacity, reinterpret_cast<const sockaddr*>(addr), addrlen,
+                         addr ? addr->sin_port : 0, "%s:%s");
+}
+
+std::string ipv6AddressToString(char* buffer, size_t capacity, const sockaddr_in6* addr, size_t addrlen)
+{
+    return formatAddress(buffer, capacity, reinterpret_cast<const sockaddr*>(addr), addrlen,
+                         addr ? addr->sin6_port : 0, "[%s]:%s");
+}
+
+std::string errorText(int error)
+{
+    char buffer[256] = {};
+    return pickErrorText(strerror_r(error, buffer, sizeof(buffer)), buffer);
+}
+
+}  // namespace mdns_cpp

@@ -1,0 +1,150 @@
+#include "processor/MessageHandler.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace varnholt
+{
+
+VH_MessageHandler::VH_MessageHandler()
+{
+    m_messages.reserve (kReservedMessages);
+    m_thread = std::thread ([this] { messageLoop(); });
+}
+
+VH_MessageHandler::~VH_MessageHandler()
+{
+    m_stop = true;
+    m_posts.fetch_add (1);
+    m_posts.notify_one();
+
+    if (m_thread.joinable())
+        m_thread.join();
+}
+
+int64_t VH_MessageHandler::nowMs()
+{
+    // A steady clock: a step of the wall clock must never hold messages back.
+    using namespace std::chrono;
+    return duration_cast<milliseconds> (steady_clock::now().time_since_epoch()).count();
+}
+
+void VH_MessageHandler::setParameterChanged (DataChangeSource source, const DataChangeType& type)
+{
+    const auto now = nowMs();
+
+    {
+        std::lock_guard<std::mutex> lock (m_queueMutex);
+
+        // Delivered messages are purged only when the reserved room is full, so a post from
+        // the render thread normally neither allocates nor walks the vector.
+        if (m_messages.size() >= kReservedMessages)
+            std::erase_if (m_messages, [] (const VH_Message& m) { return ! m.pending; });
+
+        m_messages.push_back ({ type, source, now, true });
+        m_pendingCount.fetch_add (1, std::memory_order_relaxed);
+    }
+
+    m_posts.fetch_add (1, std::memory_order_release);
+    m_posts.notify_one();
+}
+
+bool VH_MessageHandler::popParameterChanged (DataChangeSource consumer, const DataChangeType& type)
+{
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    return m_changed[consumer].erase (type) > 0;
+}
+
+bool VH_MessageHandler::isChanged (DataChangeSource consumer, DataChangeType type) const
+{
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    return m_changed[consumer].count (type) > 0;
+}
+
+bool VH_MessageHandler::isAnyChanged (DataChangeSource consumer, const std::set<DataChangeType>& types) const
+{
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    for (auto type : types)
+        if (m_changed[consumer].count (type) > 0)
+            return true;
+    return false;
+}
+
+std::set<DataChangeType> VH_MessageHandler::takeChanged (DataChangeSource consumer, const std::set<DataChangeType>& types)
+{
+    std::set<DataChangeType> taken;
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    auto& set = m_changed[consumer];
+
+    for (auto it = set.begin(); it != set.end();)
+    {
+        if (types.count (*it) > 0)
+        {
+            taken.insert (*it);
+            it = set.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+
+    return taken;
+}
+
+void VH_MessageHandler::deliver (int64_t now)
+{
+
+    for (auto& message : m_messages)
+    {
+        if (! message.pending)
+            continue;
+
+        if (now <= message.timeMs)
+            continue;
+
+        message.pending = false;
+        m_pendingCount.fetch_sub (1, std::memory_order_relaxed);
+
+        for (int consumer = 0; consumer < kNumChangeSources; ++consumer)
+            if (consumer != message.source || message.source == kSource_editor)
+                m_changed[consumer].insert (message.type);
+    }
+}
+
+void VH_MessageHandler::messageLoop()
+{
+    // Sleeps while nothing is pending; a post wakes it, and the pass then runs one interval
+    // later, so that a burst of posts is delivered together.
+    for (;;)
+    {
+        if (m_stop)
+            return;
+
+        const auto seenPosts = m_posts.load (std::memory_order_acquire);
+
+        if (m_pendingCount.load (std::memory_order_acquire) == 0)
+        {
+            m_posts.wait (seenPosts, std::memory_order_acquire);
+            continue;
+        }
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (kPassIntervalMs));
+
+        const auto now = nowMs();
+
+        // The queue's thread never blocks on the mutex: a producer on the render thread must
+        // not find it held by a sleeping thread.
+        while (! m_queueMutex.try_lock())
+        {
+            if (m_stop)
+                return;
+            std::this_thread::sleep_for (std::chrono::milliseconds (kPassIntervalMs));
+        }
+
+        deliver (now);
+        m_queueMutex.unlock();
+    }
+}
+
+} // namespace varnholt

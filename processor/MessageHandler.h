@@ -1,0 +1,66 @@
+#pragma once
+
+#include "processor/Globals.h"
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <vector>
+
+namespace varnholt
+{
+
+struct VH_Message
+{
+    DataChangeType type;
+    DataChangeSource source;
+    int64_t timeMs;     // steady clock at posting, whole milliseconds
+    bool pending;
+};
+
+// One instance's change queue. Producers on any thread post (source, type); the queue's own
+// thread fans each message out, at the earliest in the millisecond after its posting, into the
+// change sets of the consumers that did not cause it (the editor's set sees everything).
+// The sets merge repeated changes of one type until the consumer pops it.
+class VH_MessageHandler
+{
+public:
+    VH_MessageHandler();
+    ~VH_MessageHandler();
+
+    VH_MessageHandler (const VH_MessageHandler&) = delete;
+    VH_MessageHandler& operator= (const VH_MessageHandler&) = delete;
+
+    void setParameterChanged (DataChangeSource source, const DataChangeType& type);
+    bool popParameterChanged (DataChangeSource consumer, const DataChangeType& type);
+
+    // Looks without removal, each under the queue mutex for the one test.
+    bool isChanged (DataChangeSource consumer, DataChangeType type) const;
+    bool isAnyChanged (DataChangeSource consumer, const std::set<DataChangeType>& types) const;
+
+    // Removes and returns, in one step, every member of `types` that the consumer's set holds.
+    std::set<DataChangeType> takeChanged (DataChangeSource consumer, const std::set<DataChangeType>& types);
+
+    static int64_t nowMs();
+
+    static constexpr size_t kReservedMessages = 256;
+    static constexpr int kPassIntervalMs = 10;
+
+    std::thread m_thread;
+    std::atomic<bool> m_stop { false };
+    mutable std::mutex m_queueMutex;
+    std::vector<VH_Message> m_messages;
+    std::set<DataChangeType> m_changed[kNumChangeSources];
+
+private:
+    void messageLoop();
+    void deliver (int64_t now);
+
+    // Counts posts; the queue's thread sleeps on it while nothing is pending.
+    std::atomic<uint32_t> m_posts { 0 };
+    std::atomic<uint32_t> m_pendingCount { 0 };   // changed under m_queueMutex, read without it
+};
+
+} // namespace varnholt
