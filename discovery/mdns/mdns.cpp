@@ -1,0 +1,359 @@
+#include "discovery/mdns/mdns.h"
+
+#include "discovery/mdns/logger.h"
+#include "discovery/mdns/responder.h"
+#include "discovery/mdns/wire.h"
+
+#include <arpa/inet.h>
+#include <ifaddrs.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+namespace mdns_cpp {
+
+namespace {
+
+constexpr int kResponderWaitMs = 1000;
+constexpr size_t kReceiveBufferSize = 2048;
+constexpr int kMaxDiscoverySockets = 32;
+// The replies to the wake-up query are read only while they are already
+// waiting; the cap keeps a flood of datagrams from holding the stop up.
+constexpr int kMaxDiscoveryReadRounds = 64;
+
+bool isLoopbackIpv6(const in6_addr& address)
+{
+    static const in6_addr mappedLoopback = [] {
+        in6_addr a{};
+        inet_pton(AF_INET6, "::ffff:127.0.0.1", &a);
+        return a;
+    }();
+    return IN6_IS_ADDR_LOOPBACK(&address) || std::memcmp(&address, &mappedLoopback, sizeof(address)) == 0;
+}
+
+// Waits for readable sockets; an interrupted wait is simply repeated.
+int pollRetrying(pollfd* fds, size_t count, int timeoutMs)
+{
+    for (int attempt = 0; attempt < 16; ++attempt)
+    {
+        const int result = poll(fds, count, timeoutMs);
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+    return 0;
+}
+
+}  // namespace
+
+mDNS::~mDNS() { stopService(); }
+
+void mDNS::setServiceHostname(const std::string& hostname)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    hostname_ = hostname;
+}
+
+void mDNS::setServiceName(const std::string& name)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    name_ = name;
+}
+
+void mDNS::setServicePort(uint16_t port)
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    port_ = port;
+}
+
+bool mDNS::isServiceRunning() const { return running_; }
+
+void mDNS::startService()
+{
+    stopService();
+    running_ = true;
+    try
+    {
+        worker_thread_ = std::thread(&mDNS::runMainLoop, this);
+    }
+    catch (const std::system_error&)
+    {
+        running_ = false;
+    }
+}
+
+void mDNS::stopService()
+{
+    if (running_.exchange(false))
+        executeDiscovery();
+    // The responder thread cannot wait for itself; it sees the cleared flag
+    // within one turn.
+    if (worker_thread_.joinable() && worker_thread_.get_id() != std::this_thread::get_id())
+        worker_thread_.join();
+}
+
+ResponderSettings mDNS::takeSettings() const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    ResponderSettings settings;
+    settings.hostname = hostname_;
+    settings.name = name_;
+    settings.port = port_;
+    settings.has_ipv4 = has_ipv4_;
+    if (has_ipv4_)
+        settings.address_ipv4 = service_address_ipv4_;
+    settings.has_ipv6 = has_ipv6_;
+    if (has_ipv6_)
+        settings.address_ipv6 = service_address_ipv6_;
+    return settings;
+}
+
+void mDNS::runMainLoop()
+{
+    openClientSockets(nullptr, 0, 0);
+
+    std::vector<int> sockets;
+    sockaddr_in anyIpv4{};
+    anyIpv4.sin_family = AF_INET;
+    anyIpv4.sin_addr.s_addr = htonl(INADDR_ANY);
+    anyIpv4.sin_port = htons(MDNS_PORT);
+    if (const int sock = mdns_socket_open_ipv4(&anyIpv4); sock >= 0)
+        sockets.push_back(sock);
+    sockaddr_in6 anyIpv6{};
+    anyIpv6.sin6_family = AF_INET6;
+    anyIpv6.sin6_addr = in6addr_any;
+    anyIpv6.sin6_port = htons(MDNS_PORT);
+    if (const int sock = mdns_socket_open_ipv6(&anyIpv6); sock >= 0)
+        sockets.push_back(sock);
+
+    if (sockets.empty())
+    {
+        LogMessage() << "Error: Failed to open any client sockets" << "\n";
+        running_ = false;
+        return;
+    }
+
+    const ResponderSettings settings = takeSettings();
+    LogMessage() << "Opened " << static_cast<int>(sockets.size()) << " socket" << "s" << " for mDNS service\n";
+    LogMessage() << "Service mDNS: " << settings.name << ":" << settings.port << "\n";
+    LogMessage() << "Hostname: " << settings.hostname << "\n";
+
+    std::vector<uint8_t> buffer(kReceiveBufferSize);
+    std::vector<pollfd> fds;
+    for (const int sock : sockets)
+        fds.push_back({sock, POLLIN, 0});
+
+    while (running_)
+    {
+        const int ready = poll(fds.data(), fds.size(), kResponderWaitMs);
+        if (ready < 0)
+        {
+            if (errno == EINTR)
+                continue;
+            break;
+        }
+        if (ready == 0)
+            continue;
+
+        bool broken = false;
+        for (const pollfd& fd : fds)
+        {
+            if (fd.revents & POLLNVAL)
+                broken = true;
+            if (!(fd.revents & (POLLIN | POLLERR)))
+                continue;
+            sockaddr_storage from{};
+            socklen_t fromLength = sizeof(from);
+            const ssize_t received = recvfrom(fd.fd, buffer.data(), buffer.size(), 0,
+                                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (received <= 0)
+                continue;
+            const int sock = fd.fd;
+            respondToQuestions(settings, buffer.data(), static_cast<size_t>(received),
+                               reinterpret_cast<const sockaddr*>(&from), fromLength,
+                               [&](bool unicast, const uint8_t* answer, size_t size) {
+                                   if (unicast)
+                                       sendto(sock, answer, size, 0, reinterpret_cast<const sockaddr*>(&from),
+                                              fromLength);
+                                   else
+                                       mdns_multicast_send(sock, answer, size);
+                               });
+        }
+        if (broken)
+            break;
+    }
+
+    for (const int sock : sockets)
+        close(sock);
+    LogMessage() << "Closed socket " << "s" << "\n";
+    // Also when the wait failed: a responder that is not running can be
+    // started again.
+    running_ = false;
+}
+
+void mDNS::executeDiscovery()
+{
+    int sockets[kMaxDiscoverySockets];
+    const int count = openClientSockets(sockets, kMaxDiscoverySockets, 0);
+    if (count <= 0)
+    {
+        LogMessage() << "Failed to open any client sockets" << "\n";
+        return;
+    }
+
+    LogMessage() << "Opened " << count << " socket" << "s" << " for DNS-SD\n";
+    LogMessage() << "Sending DNS-SD discovery\n";
+    for (int i = 0; i < count; ++i)
+    {
+        sockaddr_storage own{};
+        socklen_t ownLength = sizeof(own);
+        bool sent = false;
+        if (getsockname(sockets[i], reinterpret_cast<sockaddr*>(&own), &ownLength) == 0)
+        {
+            if (own.ss_family == AF_INET6)
+            {
+                sockaddr_in6 group{};
+                group.sin6_family = AF_INET6;
+                group.sin6_port = htons(MDNS_PORT);
+                inet_pton(AF_INET6, "ff02::fb", &group.sin6_addr);
+                sent = sendto(sockets[i], mdns_services_query, MDNS_SERVICES_QUERY_SIZE, 0,
+                              reinterpret_cast<const sockaddr*>(&group), sizeof(group)) >= 0;
+            }
+            else
+            {
+                sockaddr_in group{};
+                group.sin_family = AF_INET;
+                group.sin_port = htons(MDNS_PORT);
+                group.sin_addr.s_addr = htonl((224u << 24) | 251u);
+                sent = sendto(sockets[i], mdns_services_query, MDNS_SERVICES_QUERY_SIZE, 0,
+                              reinterpret_cast<const sockaddr*>(&group), sizeof(group)) >= 0;
+            }
+        }
+        const int error = errno;
+        if (!sent)
+            LogMessage() << "Failed to send DNS-DS discovery: " << errorText(error) << " \n";
+    }
+
+    std::vector<uint8_t> buffer(kReceiveBufferSize);
+    LogMessage() << "Reading DNS-SD replies\n";
+    std::vector<pollfd> fds;
+    for (int i = 0; i < count; ++i)
+        fds.push_back({sockets[i], POLLIN, 0});
+    for (int round = 0; round < kMaxDiscoveryReadRounds; ++round)
+    {
+        if (pollRetrying(fds.data(), fds.size(), 0) <= 0)
+            break;
+        for (const pollfd& fd : fds)
+        {
+            if (!(fd.revents & (POLLIN | POLLERR)))
+                continue;
+            sockaddr_storage from{};
+            socklen_t fromLength = sizeof(from);
+            const ssize_t received = recvfrom(fd.fd, buffer.data(), buffer.size(), 0,
+                                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (received > 0)
+                takeDiscoveryReply(fd.fd, reinterpret_cast<const sockaddr*>(&from), fromLength, buffer.data(),
+                                   static_cast<size_t>(received));
+        }
+    }
+
+    for (int i = 0; i < count; ++i)
+        close(sockets[i]);
+    LogMessage() << "Closed socket" << "s" << "\n";
+}
+
+int mDNS::openClientSockets(int* sockets, int max_sockets, int port)
+{
+    ifaddrs* addresses = nullptr;
+    if (getifaddrs(&addresses) != 0)
+    {
+        LogMessage() << "Unable to get interface addresses\n";
+        return 0;
+    }
+
+    int count = 0;
+    bool firstIpv4 = true;
+    bool firstIpv6 = true;
+    for (const ifaddrs* entry = addresses; entry; entry = entry->ifa_next)
+    {
+        if (!entry->ifa_addr)
+            continue;
+        if (entry->ifa_addr->sa_family == AF_INET)
+        {
+            sockaddr_in address{};
+            std::memcpy(&address, entry->ifa_addr, sizeof(address));
+            if (address.sin_addr.s_addr == htonl(INADDR_LOOPBACK))
+                continue;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (firstIpv4)
+                    service_address_ipv4_ = address.sin_addr;
+                has_ipv4_ = true;
+            }
+            address.sin_port = 0;
+            char text[128];
+            const std::string addressText = ipv4AddressToString(text, sizeof(text), &address, sizeof(address));
+            bool logLine = false;
+            if (count < max_sockets)
+            {
+                sockaddr_in bindAddress = address;
+                bindAddress.sin_port = htons(static_cast<uint16_t>(port));
+                const int sock = mdns_socket_open_ipv4(&bindAddress);
+                if (sock >= 0)
+                {
+                    sockets[count++] = sock;
+                    logLine = true;
+                }
+            }
+            else
+            {
+                logLine = firstIpv4;
+            }
+            if (logLine)
+                LogMessage() << "Local IPv4 address: " << addressText << "\n";
+            firstIpv4 = false;
+        }
+        else if (entry->ifa_addr->sa_family == AF_INET6)
+        {
+            sockaddr_in6 address{};
+            std::memcpy(&address, entry->ifa_addr, sizeof(address));
+            if (isLoopbackIpv6(address.sin6_addr))
+                continue;
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                if (firstIpv6)
+                    service_address_ipv6_ = address.sin6_addr;
+                has_ipv6_ = true;
+            }
+            address.sin6_port = 0;
+            char text[128];
+            const std::string addressText = ipv6AddressToString(text, sizeof(text), &address, sizeof(address));
+            bool logLine = false;
+            if (count < max_sockets)
+            {
+                sockaddr_in6 bindAddress = address;
+                bindAddress.sin6_port = htons(static_cast<uint16_t>(port));
+                const int sock = mdns_socket_open_ipv6(&bindAddress);
+                if (sock >= 0)
+                {
+                    sockets[count++] = sock;
+                    logLine = true;
+                }
+            }
+            else
+            {
+                logLine = firstIpv6;
+            }
+            if (logLine)
+                LogMessage() << "Local IPv6 address: " << addressText << "\n";
+            firstIpv6 = false;
+        }
+    }
+    freeifaddrs(addresses);
+    return count;
+}
+
+}  // namespace mdns_cpp
