@@ -1,0 +1,116 @@
+#include "TestSupport.h"
+
+using namespace varnholt;
+using namespace varnholt::test;
+
+TEST (MessageHandler, EachChangeReachesEveryConsumerButItsCause)
+{
+    struct Case { DataChangeSource source; bool editor, host, controller; };
+    const Case cases[] = {
+        { kSource_editor,     true, true,  true },    // the editor also sees its own changes
+        { kSource_host,       true, false, true },
+        { kSource_controller, true, true,  false },
+    };
+
+    for (const auto& c : cases)
+    {
+        VH_MessageHandler handler;
+        handler.setParameterChanged (c.source, kChange_width);
+        ASSERT_TRUE (allDelivered (handler));
+
+        EXPECT_EQ (handler.popParameterChanged (kSource_editor, kChange_width), c.editor) << c.source;
+        EXPECT_EQ (handler.popParameterChanged (kSource_host, kChange_width), c.host) << c.source;
+        EXPECT_EQ (handler.popParameterChanged (kSource_controller, kChange_width), c.controller) << c.source;
+    }
+}
+
+TEST (MessageHandler, RepeatedChangesMergeUntilPopped)
+{
+    VH_MessageHandler handler;
+    for (int i = 0; i < 5; ++i)
+        handler.setParameterChanged (kSource_host, kChange_position);
+
+    ASSERT_TRUE (allDelivered (handler));
+    EXPECT_TRUE (handler.popParameterChanged (kSource_controller, kChange_position));
+    EXPECT_FALSE (handler.popParameterChanged (kSource_controller, kChange_position));
+    EXPECT_FALSE (handler.popParameterChanged (kSource_controller, kChange_width));
+}
+
+TEST (MessageHandler, DeliveryWaitsForTheQueuesThreadAndThenHappensSoon)
+{
+    VH_MessageHandler handler;
+    handler.setParameterChanged (kSource_host, kChange_layer_on);
+
+    // Never in the posting millisecond, so an immediate look finds nothing yet.
+    EXPECT_FALSE (handler.isChanged (kSource_editor, kChange_layer_on));
+
+    EXPECT_TRUE (eventually ([&] { return handler.isChanged (kSource_editor, kChange_layer_on); }));
+    EXPECT_FALSE (handler.popParameterChanged (kSource_host, kChange_layer_on));
+}
+
+TEST (MessageHandler, DeliversAgainAfterIdling)
+{
+    // The thread sleeps while nothing is pending; every later post must still wake it.
+    VH_MessageHandler handler;
+    for (int round = 0; round < 20; ++round)
+    {
+        handler.setParameterChanged (kSource_editor, kChange_space);
+        ASSERT_TRUE (eventually ([&] { return handler.popParameterChanged (kSource_controller, kChange_space); })) << round;
+        if (round % 5 == 0)
+            std::this_thread::sleep_for (std::chrono::milliseconds (30));
+    }
+}
+
+TEST (MessageHandler, DeliveredMessagesArePurgedWhenTheRoomIsFull)
+{
+    VH_MessageHandler handler;
+    for (int i = 0; i < 256; ++i)
+        handler.setParameterChanged (kSource_host, kChange_width);
+    ASSERT_TRUE (allDelivered (handler));
+
+    handler.setParameterChanged (kSource_host, kChange_curve_pos);
+
+    std::lock_guard<std::mutex> lock (handler.m_queueMutex);
+    ASSERT_EQ (handler.m_messages.size(), 1u);
+    EXPECT_EQ (handler.m_messages[0].type, kChange_curve_pos);
+}
+
+TEST (MessageHandler, NothingPostedFromManyThreadsIsLost)
+{
+    VH_MessageHandler handler;
+    std::vector<std::thread> producers;
+
+    for (int t = 0; t < 4; ++t)
+        producers.emplace_back ([&handler, t]
+        {
+            for (int i = 0; i < 2000; ++i)
+                handler.setParameterChanged (kSource_host, static_cast<DataChangeType> (kChange_osc_on + (t * 2000 + i) % 19));
+        });
+
+    for (auto& p : producers)
+        p.join();
+
+    ASSERT_TRUE (allDelivered (handler));
+    EXPECT_EQ (setOf (handler, kSource_controller), AutomationParameters);
+}
+
+TEST (MessageHandler, TakeChangedRemovesOnlyTheAskedTypesInOneStep)
+{
+    VH_MessageHandler handler;
+    for (auto type : { kChange_object_number, kChange_width, kChange_space })
+        handler.setParameterChanged (kSource_host, type);
+    ASSERT_TRUE (allDelivered (handler));
+
+    const auto taken = handler.takeChanged (kSource_controller, AutomationParameters);
+    EXPECT_EQ (taken, (std::set<DataChangeType> { kChange_width, kChange_space }));
+    EXPECT_EQ (setOf (handler, kSource_controller), (std::set<DataChangeType> { kChange_object_number }));
+}
+
+TEST (MessageHandler, DestroyingWithPendingMessagesDropsThem)
+{
+    for (int i = 0; i < 50; ++i)
+    {
+        VH_MessageHandler handler;
+        handler.setParameterChanged (kSource_host, kChange_width);
+    }
+}
