@@ -440,10 +440,11 @@ std::string escapeName(const char* text, size_t length)
 
 namespace {
 
-std::string formatAddress(char* buffer, size_t capacity, const sockaddr* addr, size_t addrlen, uint16_t port,
-                          const char* withPort)
+std::string formatAddress(char* buffer, size_t capacity, const sockaddr* addr, size_t addrlen, int family,
+                          size_t familySize, uint16_t port, const char* withPort)
 {
-    if (!buffer || capacity == 0 || !addr)
+    // getnameinfo formats other families too (a local socket's path, say).
+    if (!buffer || capacity == 0 || !addr || addr->sa_family != family || addrlen < familySize)
         return {};
     char host[1025] = {};
     char service[32] = {};
@@ -461,14 +462,14 @@ std::string formatAddress(char* buffer, size_t capacity, const sockaddr* addr, s
 
 std::string ipv4AddressToString(char* buffer, size_t capacity, const sockaddr_in* addr, size_t addrlen)
 {
-    return formatAddress(buffer, capacity, reinterpret_cast<const sockaddr*>(addr), addrlen,
-                         addr ? addr->sin_port : 0, "%s:%s");
+    return formatAddress(buffer, capacity, reinterpret_cast<const sockaddr*>(addr), addrlen, AF_INET,
+                         sizeof(sockaddr_in), addr ? addr->sin_port : 0, "%s:%s");
 }
 
 std::string ipv6AddressToString(char* buffer, size_t capacity, const sockaddr_in6* addr, size_t addrlen)
 {
-    return formatAddress(buffer, capacity, reinterpret_cast<const sockaddr*>(addr), addrlen,
-                         addr ? addr->sin6_port : 0, "[%s]:%s");
+    return formatAddress(buffer, capacity, reinterpret_cast<const sockaddr*>(addr), addrlen, AF_INET6,
+                         sizeof(sockaddr_in6), addr ? addr->sin6_port : 0, "[%s]:%s");
 }
 
 std::string errorText(int error)
