@@ -41,7 +41,7 @@ inline constexpr uint16_t MDNS_FLAG_RESPONSE = 0x8000;
 inline constexpr uint16_t MDNS_FLAG_OPCODE_MASK = 0x7800;
 inline constexpr uint16_t MDNS_FLAGS_AUTHORITATIVE_ANSWER = 0x8400;
 
-enum mdns_entry_type {
+enum mdns_entry_type : int {
     MDNS_ENTRY_ANSWER = 1,
     MDNS_ENTRY_AUTHORITY = 2,
     MDNS_ENTRY_ADDITIONAL = 3,
