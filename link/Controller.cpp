@@ -3,6 +3,7 @@
 #include "processor/PluginProcessor.h"
 
 #include <mutex>
+#include <optional>
 
 namespace varnholt
 {
@@ -11,30 +12,88 @@ CController* CController::m_singleton = nullptr;
 
 namespace
 {
-// Guards the test and the creation in GetInstance, and the teardown of the last instance, so
-// that a new instance never attaches to a controller that is going away.
+
+// Guards the test and the creation in GetInstance, registration, and the teardown of the last
+// instance, so that a new instance never attaches to a controller that is going away and a new
+// controller never starts while the old one still holds the ports.
 std::mutex& instanceMutex()
 {
     static std::mutex mutex;
     return mutex;
 }
+
 } // namespace
+
+CController* CController::GetOrCreate()
+{
+    if (m_singleton == nullptr)
+        m_singleton = new CController();
+    return m_singleton;
+}
 
 CController* CController::GetInstance()
 {
     const std::lock_guard<std::mutex> guard (instanceMutex());
+    return GetOrCreate();
+}
 
-    if (m_singleton == nullptr)
+CController::CController()
+{
+    m_oscReceiver.addListener (this);
+
     {
-        m_singleton = new CController();
-        m_singleton->SetIpAddress (kSource_controller, OSC_DEFAULT_IP);
+        const juce::ScopedLock sl (m_lock);
+        if (m_timerIntervalMs != kTimerIntervalMs)
+        {
+            m_timerIntervalMs = kTimerIntervalMs;
+            SetParameterChanged (kSource_controller, kChange_timer_interval);
+            startTimer (m_timerIntervalMs);
+        }
     }
 
-    return m_singleton;
+    SetIpAddress (kSource_controller, OSC_DEFAULT_IP);
+    SetPort (kSource_controller, kPortIn);
+}
+
+CController::~CController()
+{
+    stopTimer();
+
+    const juce::ScopedLock sl (m_lock);
+    m_oscSender.disconnect();
+    m_oscReceiver.disconnect();
+    m_oscReceiver.removeListener (this);
+    m_plugins.clear();
+}
+
+void CController::AddProcessor (CPlugin* plugin)
+{
+    const std::lock_guard<std::mutex> guard (instanceMutex());
+    auto* controller = GetOrCreate();
+    const juce::ScopedLock sl (controller->m_lock);
+
+    auto highest = static_cast<int> (plugin->m_objectNumber->get());
+    for (auto* other : controller->m_plugins)
+        highest = std::max (highest, static_cast<int> (other->m_objectNumber->get()));
+
+    controller->m_plugins.add (plugin);
+    controller->SetParameterChanged (kSource_controller, kChange_plugin_list);
+
+    plugin->m_currentSource = kSource_controller;
+    plugin->m_objectNumber->SetParameterValue (static_cast<float> (highest + 1));
+    plugin->m_currentSource = kSource_host;
 }
 
 void CController::RemoveProcessor (CPlugin* plugin)
 {
+    // The timer and the replies run on the message thread. A host that destroys instances on
+    // another thread must not pull the controller out from under a running tick or reply, so
+    // the message thread is held still for the removal.
+    std::optional<juce::MessageManagerLock> messageThreadLock;
+    if (auto* mm = juce::MessageManager::getInstanceWithoutCreating())
+        if (! mm->isThisTheMessageThread())
+            messageThreadLock.emplace();
+
     const std::lock_guard<std::mutex> guard (instanceMutex());
 
     auto* controller = m_singleton;
@@ -43,7 +102,6 @@ void CController::RemoveProcessor (CPlugin* plugin)
 
     {
         const juce::ScopedLock sl (controller->m_lock);
-
         const bool registered = controller->m_plugins.contains (plugin);
 
         if (registered && controller->m_plugins.size() >= 2)
@@ -62,12 +120,6 @@ void CController::RemoveProcessor (CPlugin* plugin)
 
     m_singleton = nullptr;
     delete controller;
-}
-
-CController::~CController()
-{
-    const juce::ScopedLock sl (m_lock);
-    m_plugins.clear();
 }
 
 void CController::SetParameterChanged (DataChangeSource, DataChangeType type)
@@ -95,20 +147,38 @@ void CController::SetIpAddress (DataChangeSource source, juce::String address)
         return;
 
     m_ipAddress = address;
+    m_ticksSinceReply = kTickCountLimit;
+    m_ticksSinceSend = 0;
     SetParameterChanged (source, { kChange_ip_address, kChange_connection_state });
+    ReconnectOsc();
 }
 
 void CController::SetPort (DataChangeSource, int port)
 {
     const juce::ScopedLock sl (m_lock);
 
-    if (port == m_portOut)
+    if (port == m_announcedPort)
         return;
 
-    // The ports are fixed; a renderer announcing another port still gets 5341.
-    m_portOut = 5341;
-    m_portIn = 5342;
+    // The ports themselves are fixed: a renderer announcing another port is still sent to
+    // 5341 and answers to 5342.
+    m_announcedPort = port;
+    m_portOut = kPortOut;
+    m_portIn = kPortIn;
+    m_ticksSinceReply = kTickCountLimit;
+    m_ticksSinceSend = 0;
     SetParameterChanged (kSource_controller, { kChange_port, kChange_connection_state });
+    ReconnectOsc();
+}
+
+void CController::ReconnectOsc()
+{
+    m_oscSender.disconnect();
+    m_oscReceiver.disconnect();
+
+    // The sender's own target is never used: every message names the renderer's address.
+    m_oscSender.connect ("0.0.0.0", m_portOut);
+    m_receiverConnected = m_oscReceiver.connect (m_portIn);
 }
 
 bool IsDottedIPv4 (const juce::String& text)

@@ -2,7 +2,8 @@
 
 #include "processor/Globals.h"
 
-#include <juce_core/juce_core.h>
+#include <juce_events/juce_events.h>
+#include <juce_osc/juce_osc.h>
 
 #include <set>
 
@@ -11,12 +12,18 @@ namespace varnholt
 
 class CPlugin;
 
-// The one renderer link of the process. Every instance registers with it; the first
-// GetInstance creates it and the removal of the last instance deletes it.
-class CController
+// The one renderer link of the process. Every instance registers with it; the first instance
+// creates it and the removal of the last one deletes it. Every 50 ms it sends the instances'
+// pending changes to the renderer; the renderer's replies come back into their parameters.
+class CController : public juce::OSCReceiver::Listener<juce::OSCReceiver::MessageLoopCallback>,
+                    public juce::Timer
 {
 public:
     static CController* GetInstance();
+
+    // Registers a new instance and gives it the next object number. Done under the creation
+    // lock, so that an instance never registers with a controller that is going away.
+    static void AddProcessor (CPlugin* plugin);
 
     // Unregisters an instance; the last one takes the controller with it.
     static void RemoveProcessor (CPlugin* plugin);
@@ -25,21 +32,58 @@ public:
     void SetParameterChanged (DataChangeSource source, DataChangeType type);
     void SetParameterChanged (DataChangeSource source, const std::set<DataChangeType>& types);
 
-    // Acts only on a change. Anything but a dotted IPv4 address leaves the address as it is.
+    // Act only on a change. Anything but a dotted IPv4 address leaves the address as it is.
     void SetIpAddress (DataChangeSource source, juce::String address);
     void SetPort (DataChangeSource source, int port);
 
-    juce::CriticalSection m_lock;
+    void oscMessageReceived (const juce::OSCMessage& message) override;
+    void timerCallback() override;
+
+    static constexpr int kPortOut = 5341;
+    static constexpr int kPortIn = 5342;
+    static constexpr int kTimerIntervalMs = 50;
+    static constexpr int32_t kTickCountLimit = 65535;
+
+    int32_t m_pingTicks = 0;
+    int32_t m_replyLayer = -1;
     juce::Array<CPlugin*> m_plugins;
+    juce::OSCSender m_oscSender;
+    juce::OSCReceiver m_oscReceiver;
     juce::String m_ipAddress;
-    int32_t m_portOut = 5341;
-    int32_t m_portIn = 5342;
+    int32_t m_portOut = kPortOut;
+    int32_t m_portIn = kPortIn;
+    int32_t m_timerIntervalMs = 0;
+    int32_t m_ticksSinceReply = kTickCountLimit;
+    int32_t m_ticksSinceSend = 0;
+    float m_lastSentTempo = -1.0f;
+    bool m_receiverConnected = false;
+    juce::CriticalSection m_lock;
 
     static CController* m_singleton;
 
 private:
-    CController() = default;
-    ~CController();
+    CController();
+    ~CController() override;
+
+    // The caller holds the creation lock.
+    static CController* GetOrCreate();
+
+    // Rebinds the sender and the receiver; the caller holds m_lock.
+    void ReconnectOsc();
+
+    struct TickState;
+
+    // One send of the link; a success restarts the count of ticks since the last send.
+    bool Send (const juce::OSCMessage& message);
+
+    // One instance's turn of the tick, while its osc on is set.
+    void SendInstance (CPlugin& plugin, const std::set<DataChangeType>& pending, int layer, int ball, TickState& tick);
+
+    // The request for the object's state after a new object number, and the delayed one.
+    bool SendObjectRequests (CPlugin& plugin, std::set<DataChangeType>& handled);
+
+    // The last port the renderer was announced with; SetPort acts only when it changes.
+    int m_announcedPort = kPortOut;
 
     JUCE_DECLARE_NON_COPYABLE (CController)
 };

@@ -6,6 +6,15 @@
 namespace varnholt
 {
 
+namespace
+{
+// A change reaches every consumer but the one that caused it; the editor also sees its own.
+bool reaches (DataChangeSource source, DataChangeSource consumer)
+{
+    return consumer != source || source == kSource_editor;
+}
+} // namespace
+
 VH_MessageHandler::VH_MessageHandler()
 {
     m_messages.reserve (kReservedMessages);
@@ -70,6 +79,26 @@ bool VH_MessageHandler::isAnyChanged (DataChangeSource consumer, const std::set<
     return false;
 }
 
+bool VH_MessageHandler::isChangePending (DataChangeSource consumer, DataChangeType type) const
+{
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+
+    if (m_changed[consumer].count (type) > 0)
+        return true;
+
+    for (const auto& message : m_messages)
+        if (message.pending && message.type == type && reaches (message.source, consumer))
+            return true;
+
+    return false;
+}
+
+void VH_MessageHandler::restoreChanged (DataChangeSource consumer, const std::set<DataChangeType>& types)
+{
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    m_changed[consumer].insert (types.begin(), types.end());
+}
+
 std::set<DataChangeType> VH_MessageHandler::takeChanged (DataChangeSource consumer, const std::set<DataChangeType>& types)
 {
     std::set<DataChangeType> taken;
@@ -107,7 +136,7 @@ void VH_MessageHandler::deliver (int64_t now)
         m_pendingCount.fetch_sub (1, std::memory_order_relaxed);
 
         for (int consumer = 0; consumer < kNumChangeSources; ++consumer)
-            if (consumer != message.source || message.source == kSource_editor)
+            if (reaches (message.source, static_cast<DataChangeSource> (consumer)))
                 m_changed[consumer].insert (message.type);
     }
 }

@@ -40,6 +40,13 @@ public:
     bool isChanged (DataChangeSource consumer, DataChangeType type) const;
     bool isAnyChanged (DataChangeSource consumer, const std::set<DataChangeType>& types) const;
 
+    // True while a change of the type waits for the consumer: in its set, or posted and not yet
+    // delivered by a source whose changes reach it.
+    bool isChangePending (DataChangeSource consumer, DataChangeType type) const;
+
+    // Puts types back into the consumer's set, for another try.
+    void restoreChanged (DataChangeSource consumer, const std::set<DataChangeType>& types);
+
     // Removes and returns, in one step, every member of `types` that the consumer's set holds.
     std::set<DataChangeType> takeChanged (DataChangeSource consumer, const std::set<DataChangeType>& types);
 

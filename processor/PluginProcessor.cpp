@@ -151,7 +151,8 @@ CPlugin::CPlugin()
 
     m_oscOnState = true;
 
-    Register();
+    // Registration gives the instance its object number.
+    CController::AddProcessor (this);
 }
 
 CPlugin::~CPlugin()
@@ -160,23 +161,6 @@ CPlugin::~CPlugin()
 
     for (auto* parameter : m_parameters)
         parameter->removeListener (this);
-}
-
-void CPlugin::Register()
-{
-    auto* controller = CController::GetInstance();
-    const juce::ScopedLock sl (controller->m_lock);
-
-    auto highest = static_cast<int> (m_objectNumber->get());
-    for (auto* other : controller->m_plugins)
-        highest = std::max (highest, static_cast<int> (other->m_objectNumber->get()));
-
-    controller->m_plugins.add (this);
-    controller->SetParameterChanged (kSource_controller, kChange_plugin_list);
-
-    m_currentSource = kSource_controller;
-    m_objectNumber->SetParameterValue (static_cast<float> (highest + 1));
-    m_currentSource = kSource_host;
 }
 
 juce::RangedAudioParameter* CPlugin::GetParameter (AutomationParameterIndex index) const

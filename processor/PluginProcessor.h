@@ -100,7 +100,6 @@ public:
     void TickParameters();
 
 private:
-    void Register();
     bool ShouldPost (int index, float notifiedValue);
 
     std::array<juce::RangedAudioParameter*, kNumHostParameters> m_parameters {};
