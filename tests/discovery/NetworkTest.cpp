@@ -19,6 +19,7 @@
 
 #include <chrono>
 #include <algorithm>
+#include <atomic>
 #include <functional>
 #include <optional>
 #include <thread>
@@ -188,6 +189,28 @@ TEST_F(MdnsNetwork, StopSendsTheMetaQueryAndCanBeRestarted)
     }
     // Stopping a stopped responder returns at once.
     responder.stopService();
+    EXPECT_FALSE(responder.isServiceRunning());
+}
+
+TEST_F(MdnsNetwork, AddressesRecordedWhileTheResponderStartsAndStops)
+{
+    // The discovery handler's search thread records interface addresses
+    // while its run loop starts and stops the responder. Under
+    // ThreadSanitizer this shows that the addresses are not raced over.
+    responder.setServiceHostname("studio");
+    responder.setServiceName(kService);
+    std::atomic<bool> done{false};
+    std::thread search([&] {
+        for (int i = 0; i < 500 && !done; ++i)
+            responder.openClientSockets(nullptr, 0, 0);
+    });
+    for (int round = 0; round < 5; ++round)
+    {
+        responder.startService();
+        responder.stopService();
+    }
+    done = true;
+    search.join();
     EXPECT_FALSE(responder.isServiceRunning());
 }
 
