@@ -236,15 +236,20 @@ TEST_F(MdnsNetwork, ZeroconfFindsAndResolvesTheResponder)
     std::string printed;
     int status = 0;
     bool ended = false;
+    bool outputClosed = false;
     for (int turn = 0; turn < 600 && !ended; ++turn)  // the peer gives up by itself after 20 s
     {
         pollfd fd{output[0], POLLIN, 0};
-        if (poll(&fd, 1, 50) > 0)
+        if (outputClosed)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        else if (poll(&fd, 1, 50) > 0)
         {
             char chunk[512];
             const ssize_t n = read(output[0], chunk, sizeof(chunk));
             if (n > 0)
                 printed.append(chunk, static_cast<size_t>(n));
+            else
+                outputClosed = true;
         }
         ended = waitpid(peer, &status, WNOHANG) == peer;
     }
