@@ -1,0 +1,308 @@
+// What a host sees of the built plug-in: identity, buses, parameters, audio, MIDI and the saved
+// block, all through the VST3 interface.
+
+#include "HostedPlugin.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+
+class HostTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        juce::String error;
+        m_plugin = HostedPlugin::Load (error);
+        ASSERT_NE (m_plugin, nullptr) << error;
+    }
+
+    juce::AudioPluginInstance& Instance() { return m_plugin->Instance(); }
+
+    juce::AudioProcessorParameter& Parameter (int index) { return *Instance().getParameters()[index]; }
+
+    void Process (juce::AudioBuffer<float>& audio, juce::MidiBuffer& midi)
+    {
+        Instance().processBlock (audio, midi);
+    }
+
+    void ProcessSilence (juce::MidiBuffer& midi)
+    {
+        juce::AudioBuffer<float> audio (2, HostedPlugin::kBlockSize);
+        audio.clear();
+        Process (audio, midi);
+    }
+
+    std::unique_ptr<HostedPlugin> m_plugin;
+};
+
+// The ID that the VST3 client derives from a parameter's string ID, and that hosts store in
+// their projects' automation.
+juce::String Vst3IdOf (const char* id)
+{
+    return juce::String (static_cast<juce::uint32> (juce::String (id).hashCode()) & 0x7fffffffu);
+}
+
+//==============================================================================
+TEST_F (HostTest, IdentityBusesAndMidi)
+{
+    auto& plugin = Instance();
+
+    EXPECT_EQ (plugin.getName(), "Varnholt-v2");
+    EXPECT_TRUE (plugin.acceptsMidi());
+    EXPECT_FALSE (plugin.producesMidi());
+
+    for (const bool isInput : { true, false })
+    {
+        SCOPED_TRACE (isInput ? "input" : "output");
+        ASSERT_EQ (plugin.getBusCount (isInput), 1);
+        const auto* bus = plugin.getBus (isInput, 0);
+        ASSERT_NE (bus, nullptr);
+        EXPECT_EQ (bus->getName(), isInput ? "Input" : "Output");
+        EXPECT_EQ (bus->getCurrentLayout(), juce::AudioChannelSet::stereo());
+        EXPECT_TRUE (bus->isEnabled());
+    }
+}
+
+//==============================================================================
+struct TextSample
+{
+    float normalised;
+    const char* text;
+};
+
+struct ParameterRow
+{
+    const char* id;
+    const char* name;
+    float defaultNormalised;
+    std::vector<TextSample> texts;
+};
+
+const ParameterRow kParameters[] = {
+    { "00", "x",                0.5f,   { { 0.0f, "0.000" }, { 0.5f, "0.500" }, { 1.0f, "1.000" } } },
+    { "01", "y",                0.5f,   { { 0.5f, "0.500" } } },
+    { "02", "z",                0.5f,   { { 0.5f, "0.500" } } },
+    { "03", "object number",    0.0f,   { { 0.0f, "1" }, { 1.0f, "128" } } },
+    { "04", "layer num",        0.0f,   { { 0.0f, "1" }, { 1.0f, "12" } } },
+    { "05", "layer level",      0.875f, { { 0.0f, "-84.00" }, { 0.875f, "0.00" }, { 1.0f, "12.00" } } },
+    { "06", "layer on",         1.0f,   { { 0.0f, "0" }, { 1.0f, "1" } } },
+    { "07", "width",            0.5f,   { { 0.0f, "0.000" }, { 0.5f, "1.000" }, { 1.0f, "2.000" } } },
+    { "08", "render mode",      0.0f,   { { 0.0f, "min delay" }, { 0.5f, "full delay" }, { 1.0f, "no delay" } } },
+    { "09", "reverb level",     0.0f,   { { 0.0f, "-84.00" }, { 1.0f, "12.00" } } },
+    { "10", "reverb on",        1.0f,   { { 0.0f, "0" }, { 1.0f, "1" } } },
+    { "11", "curve pos",        0.0f,   { { 0.0f, "0.000" }, { 1.0f, "1.000" } } },
+    { "12", "osc on",           1.0f,   { { 0.0f, "0" }, { 1.0f, "1" } } },
+    { "13", "space",            0.0f,   { { 0.0f, "none" }, { 0.25f, "space 1" }, { 0.5f, "space 2" }, { 0.75f, "space 3" }, { 1.0f, "space 4" } } },
+    { "14", "pair on",          0.0f,   { { 0.0f, "0" }, { 1.0f, "1" } } },
+    { "15", "spread",           0.5f,   { { 0.5f, "1.000" }, { 1.0f, "2.000" } } },
+    { "16", "coordinate",       0.0f,   { { 0.0f, "cartesian" }, { 1.0f, "spherical" } } },
+    { "17", "master level",     0.0f,   { { 0.0f, "-84.00" }, { 1.0f, "12.00" } } },
+    { "18", "master on",        0.0f,   { { 0.0f, "0" }, { 1.0f, "1" } } },
+    { "19", "snapshot rewrite", 0.0f,   { { 0.0f, "0" }, { 1.0f, "1" } } },
+    { "20", "snapshot number",  0.0f,   { { 0.0f, "1.0" }, { 1.0f, "1024.0" } } },
+    { "21", "x2",               0.5f,   { { 0.5f, "0.500" } } },
+    { "22", "y2",               0.5f,   { { 0.5f, "0.500" } } },
+    { "23", "z2",               0.5f,   { { 0.5f, "0.500" } } },
+};
+
+constexpr int kNumObjectParameters = 24;
+
+TEST_F (HostTest, ParametersAsTheHostSeesThem)
+{
+    const auto& parameters = Instance().getParameters();
+
+    // The 24 of the object, then the bypass switch that the VST3 client adds to a processor
+    // without one of its own.
+    ASSERT_EQ (parameters.size(), kNumObjectParameters + 1);
+    EXPECT_EQ (Instance().getBypassParameter(), parameters[kNumObjectParameters]);
+
+    for (int index = 0; index < kNumObjectParameters; ++index)
+    {
+        const auto& row = kParameters[index];
+        const auto& parameter = *parameters[index];
+        SCOPED_TRACE (juce::String ("parameter ") + row.id);
+
+        auto* withId = dynamic_cast<const juce::HostedAudioProcessorParameter*> (&parameter);
+        ASSERT_NE (withId, nullptr);
+        EXPECT_EQ (withId->getParameterID(), Vst3IdOf (row.id));
+
+        EXPECT_EQ (parameter.getName (128), row.name);
+        EXPECT_TRUE (parameter.isAutomatable());
+        EXPECT_NEAR (parameter.getDefaultValue(), row.defaultNormalised, 1e-6f);
+        // A fresh instance holds its defaults; the object number is 1, the bottom of its range.
+        EXPECT_NEAR (parameter.getValue(), row.defaultNormalised, 1e-6f);
+
+        for (const auto& sample : row.texts)
+            EXPECT_EQ (parameter.getText (sample.normalised, 128), sample.text) << "at " << sample.normalised;
+    }
+}
+
+//==============================================================================
+TEST_F (HostTest, AudioPassesBitExact)
+{
+    juce::Random random (0x5eed);
+    juce::MidiBuffer midi;
+
+    for (int block = 0; block < 8; ++block)
+    {
+        juce::AudioBuffer<float> audio (2, HostedPlugin::kBlockSize);
+        for (int channel = 0; channel < audio.getNumChannels(); ++channel)
+            for (int frame = 0; frame < audio.getNumSamples(); ++frame)
+                audio.setSample (channel, frame, random.nextFloat() * 2.0f - 1.0f);
+
+        const juce::AudioBuffer<float> input (audio);
+
+        // A note-on in every other block: MIDI handling must not touch the audio either.
+        midi.clear();
+        if (block % 2 == 1)
+            midi.addEvent (juce::MidiMessage (0x90, 60 + block, 100), block * 16);
+
+        Process (audio, midi);
+
+        for (int channel = 0; channel < 2; ++channel)
+            EXPECT_EQ (std::memcmp (audio.getReadPointer (channel), input.getReadPointer (channel),
+                                    sizeof (float) * static_cast<size_t> (HostedPlugin::kBlockSize)), 0)
+                << "block " << block << ", channel " << channel;
+    }
+}
+
+//==============================================================================
+struct MidiEvent
+{
+    juce::uint8 status, data1, data2;
+};
+
+struct MidiCase
+{
+    const char* what;
+    std::vector<std::vector<MidiEvent>> blocks;    // events spread over each block in this order
+    int snapshotNumber;                            // expected after the last block
+};
+
+const MidiCase kMidiCases[] = {
+    { "a note-on sets the snapshot number to its note",    { { { 0x90, 60, 100 } } },                                    60 },
+    { "on any channel, with any velocity",                 { { { 0x9F, 61, 1 } } },                                      61 },
+    { "a note-on with velocity 0 changes nothing",         { { { 0x90, 60, 100 }, { 0x90, 61, 0 } } },                   60 },
+    { "a note-off changes nothing",                        { { { 0x90, 60, 100 }, { 0x80, 62, 100 } } },                 60 },
+    { "other channel messages change nothing",             { { { 0x90, 60, 100 }, { 0xB0, 7, 100 }, { 0xA0, 63, 100 }, { 0xE0, 0, 64 } } }, 60 },
+    { "the last note-on of a block wins",                  { { { 0x90, 10, 100 }, { 0x91, 20, 100 } } },                 20 },
+    { "a later block's note-on replaces the number",       { { { 0x90, 60, 100 } }, { { 0x90, 127, 100 } } },            127 },
+    { "note 0 gives the lowest snapshot number, 1",        { { { 0x90, 60, 100 } }, { { 0x90, 0, 100 } } },              1 },
+};
+
+constexpr int kSnapshotNumber = 20;
+
+TEST_F (HostTest, NoteOnsSetTheSnapshotNumber)
+{
+    for (const auto& testCase : kMidiCases)
+    {
+        SCOPED_TRACE (testCase.what);
+
+        // Each case starts from a fresh instance, at snapshot number 1.
+        m_plugin.reset();
+        juce::String error;
+        m_plugin = HostedPlugin::Load (error);
+        ASSERT_NE (m_plugin, nullptr) << error;
+
+        for (const auto& events : testCase.blocks)
+        {
+            juce::MidiBuffer midi;
+            int position = 0;
+            for (const auto& event : events)
+                midi.addEvent (juce::MidiMessage (event.status, event.data1, event.data2), position += 32);
+
+            ProcessSilence (midi);
+        }
+
+        m_plugin->RereadParameters();
+
+        const auto& snapshot = Parameter (kSnapshotNumber);
+        EXPECT_NEAR (snapshot.getValue(), static_cast<float> (testCase.snapshotNumber - 1) / 1023.0f, 1e-6f);
+        EXPECT_EQ (snapshot.getCurrentValueAsText(), juce::String (testCase.snapshotNumber) + ".0");
+    }
+}
+
+//==============================================================================
+// The block a fresh instance saves: version 1.0, the default renderer address, object number 1,
+// osc on, layer 1, cartesian coordinates; int32 fields little-endian.
+const std::array<juce::uint8, 30> kFreshBlock = {
+    0x00, 0x00, 0x01, 0x00,
+    '1', '2', '7', '.', '0', '.', '0', '.', '1', 0x00,
+    0x01, 0x00, 0x00, 0x00,
+    0x01, 0x00, 0x00, 0x00,
+    0x01, 0x00, 0x00, 0x00,
+    0x00, 0x00, 0x00, 0x00,
+};
+
+constexpr size_t kObjectNumberOffset = 14;
+constexpr size_t kLayerNumberOffset = 22;
+constexpr size_t kCoordModeOffset = 26;
+
+std::vector<juce::uint8> BytesOf (const juce::MemoryBlock& block)
+{
+    const auto* data = static_cast<const juce::uint8*> (block.getData());
+    return { data, data + block.getSize() };
+}
+
+juce::MemoryBlock SavedHostState (juce::AudioPluginInstance& plugin)
+{
+    juce::MemoryBlock state;
+    plugin.getStateInformation (state);
+    return state;
+}
+
+TEST_F (HostTest, FreshInstanceSavesItsBlock)
+{
+    const auto block = HostedPlugin::PluginBlockOf (SavedHostState (Instance()));
+    ASSERT_TRUE (block.has_value());
+    EXPECT_EQ (BytesOf (*block), std::vector<juce::uint8> (kFreshBlock.begin(), kFreshBlock.end()));
+}
+
+struct RestoredField
+{
+    size_t offset;
+    juce::uint8 value;
+    int parameter;
+    float normalised;
+    const char* text;
+};
+
+const RestoredField kRestoredFields[] = {
+    { kObjectNumberOffset, 9, 3,  8.0f / 127.0f, "9" },
+    { kLayerNumberOffset,  3, 4,  2.0f / 11.0f,  "3" },
+    { kCoordModeOffset,    1, 16, 1.0f,          "spherical" },
+};
+
+TEST_F (HostTest, RestoredBlockReachesTheParameters)
+{
+    const auto saved = SavedHostState (Instance());
+
+    auto bytes = std::vector<juce::uint8> (kFreshBlock.begin(), kFreshBlock.end());
+    for (const auto& field : kRestoredFields)
+        bytes[field.offset] = field.value;
+
+    const auto restored = HostedPlugin::WithPluginBlock (saved, juce::MemoryBlock (bytes.data(), bytes.size()));
+    ASSERT_TRUE (restored.has_value());
+    Instance().setStateInformation (restored->getData(), static_cast<int> (restored->getSize()));
+
+    for (const auto& field : kRestoredFields)
+    {
+        auto& parameter = Parameter (field.parameter);
+        SCOPED_TRACE (parameter.getName (128));
+        EXPECT_NEAR (parameter.getValue(), field.normalised, 1e-6f);
+        EXPECT_EQ (parameter.getCurrentValueAsText(), field.text);
+    }
+
+    // Saved again, the instance gives back what it was given.
+    const auto block = HostedPlugin::PluginBlockOf (SavedHostState (Instance()));
+    ASSERT_TRUE (block.has_value());
+    EXPECT_EQ (BytesOf (*block), bytes);
+}
+
+} // namespace
