@@ -1,6 +1,9 @@
 #include "link/Controller.h"
 
+#include "discovery/MDNSHandler.h"
 #include "processor/PluginProcessor.h"
+
+#include <unistd.h>
 
 #include <mutex>
 #include <optional>
@@ -37,9 +40,31 @@ CController* CController::GetInstance()
     return GetOrCreate();
 }
 
+namespace
+{
+// The computer's name as the responder announces it: without a trailing ".local".
+std::string localHostName()
+{
+    char name[256] = {};
+    if (::gethostname (name, 255) != 0)
+        return {};
+
+    auto text = juce::String::fromUTF8 (name);
+    const auto local = text.toLowerCase().lastIndexOf (".local");
+    if (local >= 0)
+        text = text.substring (0, local);
+    return text.toStdString();
+}
+} // namespace
+
 CController::CController()
+    : m_mdnsHandler (std::make_unique<MDNSHandler> (*this))
 {
     m_oscReceiver.addListener (this);
+
+    m_mdnsHandler->setHostname (localHostName());
+    m_mdnsHandler->setPort (static_cast<uint16_t> (kPortIn));
+    m_mdnsHandler->setServiceName (kPluginServiceType);
 
     {
         const juce::ScopedLock sl (m_lock);
@@ -53,17 +78,28 @@ CController::CController()
 
     SetIpAddress (kSource_controller, OSC_DEFAULT_IP);
     SetPort (kSource_controller, kPortIn);
+
+    // Discovery starts last: its first hand-over must find the controller complete.
+    m_mdnsHandler->requestStart();
 }
 
 CController::~CController()
 {
     stopTimer();
 
-    const juce::ScopedLock sl (m_lock);
-    m_oscSender.disconnect();
-    m_oscReceiver.disconnect();
-    m_oscReceiver.removeListener (this);
-    m_plugins.clear();
+    // No hand-over after this; one under way has finished when it returns.
+    m_mdnsHandler->requestQuit();
+
+    {
+        const juce::ScopedLock sl (m_lock);
+        m_oscSender.disconnect();
+        m_oscReceiver.disconnect();
+        m_oscReceiver.removeListener (this);
+        m_plugins.clear();
+    }
+
+    // Joins the discovery threads while every member they might touch still exists.
+    m_mdnsHandler.reset();
 }
 
 void CController::AddProcessor (CPlugin* plugin)

@@ -5,7 +5,10 @@
 #include <juce_events/juce_events.h>
 #include <juce_osc/juce_osc.h>
 
+#include <memory>
 #include <set>
+
+class MDNSHandler;
 
 namespace varnholt
 {
@@ -43,6 +46,7 @@ public:
     static constexpr int kPortIn = 5342;
     static constexpr int kTimerIntervalMs = 50;
     static constexpr int32_t kTickCountLimit = 65535;
+    static constexpr const char* kPluginServiceType = "_vhplugin._udp.local.";
 
     int32_t m_pingTicks = 0;
     int32_t m_replyLayer = -1;
@@ -52,6 +56,7 @@ public:
     juce::String m_ipAddress;
     int32_t m_portOut = kPortOut;
     int32_t m_portIn = kPortIn;
+    std::unique_ptr<MDNSHandler> m_mdnsHandler;
     int32_t m_timerIntervalMs = 0;
     int32_t m_ticksSinceReply = kTickCountLimit;
     int32_t m_ticksSinceSend = 0;
