@@ -1,0 +1,133 @@
+// The renderer link's cost with a full session of 128 instances: one tick of the send loop when
+// nothing changed, when every object moves, and when every kind of change is pending at once;
+// and how many replies per second the dispatch can apply. Datagrams go to the loopback address,
+// where nothing listens.
+
+#include "link/Controller.h"
+#include "processor/PluginProcessor.h"
+
+#include <benchmark/benchmark.h>
+
+#include <memory>
+#include <vector>
+
+using namespace varnholt;
+
+namespace
+{
+
+constexpr int kInstances = 128;
+
+struct Session
+{
+    Session()
+    {
+        for (int i = 0; i < kInstances; ++i)
+            plugins.push_back (std::make_unique<CPlugin>());
+
+        controller = CController::GetInstance();
+        controller->stopTimer();   // the benchmark drives the ticks itself
+        for (auto& p : plugins)
+            p->m_stateRequested = true;   // no delayed state requests in the figures
+        tick();                           // the start-up traffic
+    }
+
+    void tick() { controller->timerCallback(); }
+
+    // Marks changes pending for the link as the queue's thread would deliver them.
+    void markPending (const std::set<DataChangeType>& types)
+    {
+        for (auto& p : plugins)
+            p->m_messageHandler.restoreChanged (kSource_controller, types);
+    }
+
+    juce::ScopedJuceInitialiser_GUI juce;
+    std::vector<std::unique_ptr<CPlugin>> plugins;
+    CController* controller = nullptr;
+};
+
+Session& session()
+{
+    static Session s;
+    return s;
+}
+
+void BM_TickIdle (benchmark::State& state)
+{
+    auto& s = session();
+    for (auto _ : state)
+        s.tick();
+}
+BENCHMARK (BM_TickIdle)->Unit (benchmark::kMicrosecond);
+
+void BM_TickAllMoving (benchmark::State& state)
+{
+    auto& s = session();
+    float x = 0.1f;
+
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        x = x > 0.8f ? 0.1f : x + 0.01f;
+        for (auto& p : s.plugins)
+            p->m_x->setValueNotifyingHost (x);
+        s.markPending ({ kChange_position });
+        state.ResumeTiming();
+
+        s.tick();
+    }
+
+    state.counters["datagrams/s"] = benchmark::Counter (static_cast<double> (state.iterations()) * kInstances, benchmark::Counter::kIsRate);
+}
+BENCHMARK (BM_TickAllMoving)->Unit (benchmark::kMicrosecond);
+
+void BM_TickEverythingPending (benchmark::State& state)
+{
+    auto& s = session();
+    // Every send case of the walk, coordinate mode (which sends nothing) included.
+    const auto everything = AutomationParameters;
+    const int datagramsPerInstance = 18;
+
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        s.markPending (everything);
+        state.ResumeTiming();
+
+        s.tick();
+    }
+
+    state.counters["datagrams/s"] = benchmark::Counter (static_cast<double> (state.iterations()) * kInstances * datagramsPerInstance,
+                                                         benchmark::Counter::kIsRate);
+}
+BENCHMARK (BM_TickEverythingPending)->Unit (benchmark::kMicrosecond);
+
+void BM_ReplyDispatch (benchmark::State& state)
+{
+    auto& s = session();
+    std::vector<juce::OSCMessage> replies;
+
+    for (int object = 1; object <= kInstances; ++object)
+        for (float width : { 0.5f, 1.5f })
+        {
+            juce::OSCMessage m (juce::String ("/vh/plugin/obj/render/width/") + juce::String (object));
+            m.addFloat32 (width);
+            replies.push_back (m);
+        }
+
+    s.tick();   // forget what the last tick sent, so replies are taken
+    size_t next = 0;
+
+    for (auto _ : state)
+    {
+        s.controller->oscMessageReceived (replies[next]);
+        next = (next + 1) % replies.size();
+    }
+
+    state.counters["replies/s"] = benchmark::Counter (static_cast<double> (state.iterations()), benchmark::Counter::kIsRate);
+}
+BENCHMARK (BM_ReplyDispatch)->Unit (benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

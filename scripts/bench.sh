@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the benchmarks (Release) and runs each inside a private network namespace with only
+# loopback up. Extra arguments go to every benchmark program, e.g.
+#   scripts/bench.sh --benchmark_filter=ProcessBlock --benchmark_repetitions=3
+# VARNHOLT_BUILD_DIR (default build/bench) and VARNHOLT_JOBS (default all cores) can be set.
+set -euo pipefail
+
+repo=$(cd "$(dirname "$0")/.." && pwd)
+build_dir=${VARNHOLT_BUILD_DIR:-$repo/build/bench}
+
+"$repo/scripts/setup.sh"
+
+jobs=${VARNHOLT_JOBS:-$(nproc)}
+export CCACHE_SLOPPINESS=time_macros   # juce_core expands __DATE__ and __TIME__
+export CCACHE_BASEDIR=$repo
+
+cmake -S "$repo" -B "$build_dir" -G "Unix Makefiles" \
+    -DCMAKE_BUILD_TYPE=Release \
+    -DCMAKE_C_COMPILER_LAUNCHER=ccache \
+    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
+    -DVARNHOLT_BUILD_TESTS=OFF \
+    -DVARNHOLT_BUILD_BENCH=ON
+make -C "$build_dir/bench" --no-print-directory -j "$jobs" all
+
+for program in bench_process bench_idle; do
+    echo "== $program"
+    "$repo/tests/netns-run" "$build_dir/bench/$program" "$@"
+done
