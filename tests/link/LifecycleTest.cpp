@@ -1,0 +1,253 @@
+#include "LinkSupport.h"
+
+#include <arpa/inet.h>
+#include <atomic>
+#include <latch>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace varnholt;
+using namespace varnholt::linktest;
+using varnholt::test::setOf;
+
+namespace
+{
+
+using Lifecycle = LinkTest;
+
+juce::String address()
+{
+    const juce::ScopedLock sl (controller()->m_lock);
+    return controller()->m_ipAddress;
+}
+
+// Pumps the message loop until `done` or about `seconds`; a thread stuck past that would hang
+// the run, so the program ends there.
+void pumpUntil (const std::atomic<bool>& done, int seconds, const std::function<void()>& eachSlice = {})
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (seconds);
+    while (! done && std::chrono::steady_clock::now() < deadline)
+    {
+        pump (5);
+        if (eachSlice)
+            eachSlice();
+    }
+
+    if (! done)
+    {
+        ADD_FAILURE() << "a thread is stuck: instance creation or removal never finished";
+        std::fflush (nullptr);
+        std::_Exit (3);
+    }
+}
+
+} // namespace
+
+TEST_F (Lifecycle, AddressSetterTakesOnlyDottedIPv4)
+{
+    auto& a = add (5);
+    auto& b = add (6);
+    tick();
+
+    const char* rejected[] = { "", "localhost", "1.2.3", "1.2.3.4.5", "256.0.0.1", "1.2.3.-4", "a.b.c.d", " 127.0.0.2",
+                               "127.0.0.2 ", "127..0.2", "::1", "127.0.0.1:5341", "0x7f.0.0.1", "1234.0.0.1", "1.2.3.4." };
+    for (const auto* text : rejected)
+    {
+        test::clearSets (a.m_messageHandler);
+        controller()->SetIpAddress (kSource_editor, text);
+        EXPECT_EQ (address(), "127.0.0.1") << "'" << text << "'";
+        ASSERT_TRUE (test::allDelivered (a.m_messageHandler));
+        EXPECT_TRUE (setOf (a.m_messageHandler, kSource_editor).empty()) << "'" << text << "'";
+    }
+
+    // A new address reaches every instance with the caller's source, and the sends follow it.
+    for (auto* p : { &a, &b })
+        test::clearSets (p->m_messageHandler);
+    controller()->SetIpAddress (kSource_editor, "127.0.0.2");
+    EXPECT_EQ (address(), "127.0.0.2");
+    for (auto* p : { &a, &b })
+    {
+        ASSERT_TRUE (test::allDelivered (p->m_messageHandler));
+        EXPECT_EQ (setOf (p->m_messageHandler, kSource_controller), (std::set<DataChangeType> { kChange_ip_address, kChange_connection_state }));
+        test::clearSets (p->m_messageHandler);
+    }
+
+    hostSet (a, kParam_width, 0.3f);
+    expectTraffic (tick(), { { "/vh/plugin/obj/render/width/5", "f", { a.m_width->get() } } }, "sent to 127.0.0.2");
+
+    test::clearSets (a.m_messageHandler);
+    controller()->SetIpAddress (kSource_editor, "127.0.0.2");
+    ASSERT_TRUE (test::allDelivered (a.m_messageHandler));
+    EXPECT_TRUE (setOf (a.m_messageHandler, kSource_editor).empty()) << "the same address again";
+
+    controller()->SetIpAddress (kSource_controller, "127.0.0.1");
+    ASSERT_TRUE (test::allDelivered (a.m_messageHandler));
+    EXPECT_TRUE (setOf (a.m_messageHandler, kSource_controller).empty()) << "the link's own change is not its to send";
+    EXPECT_EQ (setOf (a.m_messageHandler, kSource_editor).count (kChange_ip_address), 1u);
+}
+
+TEST_F (Lifecycle, PortSetterActsOnlyWhenTheAnnouncedPortChanges)
+{
+    auto& a = add (5);
+    tick();
+
+    // Discovery announced 5341 (no renderer) when the link started.
+    struct Step { int port; bool acts; };
+    const Step steps[] = { { 5341, false }, { 9000, true }, { 9000, false }, { 5342, true }, { 5342, false }, { 5341, true } };
+
+    for (const auto& s : steps)
+    {
+        test::clearSets (a.m_messageHandler);
+        setTicksSinceReply (7);
+        controller()->SetPort (kSource_editor, s.port);
+
+        {
+            const juce::ScopedLock sl (controller()->m_lock);
+            EXPECT_EQ (controller()->m_portOut, 5341) << s.port;
+            EXPECT_EQ (controller()->m_portIn, 5342) << s.port;
+            EXPECT_TRUE (controller()->m_receiverConnected) << s.port;
+        }
+        EXPECT_EQ (ticksSinceReply(), s.acts ? 65535 : 7) << s.port;
+
+        ASSERT_TRUE (test::allDelivered (a.m_messageHandler));
+        const auto editor = setOf (a.m_messageHandler, kSource_editor);
+        EXPECT_EQ (editor.count (kChange_port), s.acts ? 1u : 0u) << s.port;
+        EXPECT_EQ (editor.count (kChange_connection_state), s.acts ? 1u : 0u) << s.port;
+        EXPECT_TRUE (setOf (a.m_messageHandler, kSource_controller).empty()) << s.port << ": posted as the link's own change";
+    }
+
+    // Still sending to 5341 and listening on 5342.
+    hostSet (a, kParam_width, 0.3f);
+    expectTraffic (tick(), { { "/vh/plugin/obj/render/width/5", "f", { a.m_width->get() } } }, "after rebinding");
+    reply ("/vh/plugin/obj/curve/pos/5", { Arg::f (0.5f) });
+    EXPECT_NEAR (a.m_curvePos->get(), 0.5f, 1e-4f);
+}
+
+TEST_F (Lifecycle, WithoutTheReceivePortTheStateIsAskedForOnlyOncePerDelay)
+{
+    struct Case { const char* what; bool portTaken; std::vector<int> requestTicks; };
+    const Case cases[] = {
+        { "receive port bound", false, { 47 } },
+        { "receive port taken by another process", true, { 47, 93 } },
+    };
+
+    for (const auto& c : cases)
+    {
+        // Bound without SO_REUSEADDR, so that the link's own bind must fail.
+        int blocker = -1;
+        if (c.portTaken)
+        {
+            blocker = ::socket (AF_INET, SOCK_DGRAM, 0);
+            sockaddr_in any {};
+            any.sin_family = AF_INET;
+            any.sin_port = htons (CController::kPortIn);
+            any.sin_addr.s_addr = htonl (INADDR_ANY);
+            ASSERT_EQ (::bind (blocker, reinterpret_cast<sockaddr*> (&any), sizeof any), 0);
+        }
+
+        auto& a = add (5);
+        {
+            const juce::ScopedLock sl (controller()->m_lock);
+            EXPECT_EQ (controller()->m_receiverConnected, ! c.portTaken) << c.what;
+        }
+
+        std::vector<int> requests;
+        for (int t = 1; t <= 100; ++t)
+            if (! withPath (tick(), "/vh/plugin/obj/request/5").empty())
+                requests.push_back (t);
+        EXPECT_EQ (requests, c.requestTicks) << c.what;
+
+        remove (a);
+        if (blocker >= 0)
+            ::close (blocker);
+    }
+}
+
+TEST_F (Lifecycle, InstancesComeAndGoOnAnotherThreadWhileTheLinkRuns)
+{
+    // The timer runs as in a host, replies keep arriving, and the host adds and removes
+    // instances on its own thread; the last removal takes the controller with it each round.
+    std::atomic<bool> done { false };
+    std::atomic<int> rounds { 0 };
+
+    std::thread hostThread ([&]
+    {
+        for (int round = 0; round < 12; ++round)
+        {
+            auto first = std::make_unique<CPlugin>();
+            auto second = std::make_unique<CPlugin>();
+            hostSet (*first, kParam_width, 0.1f * static_cast<float> (round % 10));
+            hostSet (*second, kParam_x, 0.05f * static_cast<float> (round % 20));
+            std::this_thread::sleep_for (std::chrono::milliseconds (round % 3 == 0 ? 60 : 7));
+            second.reset();
+            std::this_thread::sleep_for (std::chrono::milliseconds (round % 4));
+            first.reset();
+            ++rounds;
+        }
+        done = true;
+    });
+
+    int slice = 0;
+    pumpUntil (done, 60, [&]
+    {
+        if (++slice % 2 == 0)
+        {
+            peer().send ("/vh/plugin/obj/render/width/1", { Arg::f (1.5f) });
+            peer().send ("/vh/plugin/obj/pos/xyz/2", { Arg::f (0.2f), Arg::f (0.3f), Arg::f (0.4f) });
+            peer().send ("/vh/plugin/master/on", { Arg::i (slice % 4 == 0 ? 1 : 0) });
+        }
+    });
+    hostThread.join();
+
+    EXPECT_EQ (rounds.load(), 12);
+    pump (50);   // replies still queued for a controller that is gone
+    EXPECT_EQ (controller(), nullptr);
+    const auto traffic = peer().sync();
+    EXPECT_FALSE (traffic.empty()) << "the running link sent nothing";
+
+    // A new instance gets a new, working link.
+    auto& a = add (5);
+    hostSet (a, kParam_width, 0.7f);
+    EXPECT_FALSE (withPath (tick(), "/vh/plugin/obj/render/width/5").empty());
+}
+
+TEST_F (Lifecycle, CreationRacingTheLastRemovalNeverJoinsADyingController)
+{
+    for (int round = 0; round < 12; ++round)
+    {
+        auto last = std::make_unique<CPlugin>();
+        std::unique_ptr<CPlugin> made;
+        std::latch start (2);
+        std::atomic<int> finished { 0 };
+        std::atomic<bool> done { false };
+
+        std::thread remover ([&] { start.arrive_and_wait(); last.reset(); if (++finished == 2) done = true; });
+        std::thread creator ([&] { start.arrive_and_wait(); made = std::make_unique<CPlugin>(); if (++finished == 2) done = true; });
+        pumpUntil (done, 30);
+        remover.join();
+        creator.join();
+
+        ASSERT_NE (controller(), nullptr) << "round " << round;
+        {
+            const juce::ScopedLock sl (controller()->m_lock);
+            ASSERT_EQ (controller()->m_plugins.size(), 1) << "round " << round;
+            EXPECT_EQ (controller()->m_plugins.getFirst(), made.get()) << "round " << round;
+        }
+
+        // The link it joined is alive: its running timer sends the instance's change.
+        hostSet (*made, kParam_width, 0.01f * static_cast<float> (round + 1));
+        const auto path = "/vh/plugin/obj/render/width/" + std::to_string (static_cast<int> (made->m_objectNumber->get()));
+        bool seen = false;
+        for (int k = 0; k < 40 && ! seen; ++k)
+        {
+            pump (25);
+            seen = ! withPath (peer().sync(), path).empty();
+        }
+        EXPECT_TRUE (seen) << "round " << round << ": the link did not send";
+
+        made.reset();
+        EXPECT_EQ (controller(), nullptr);
+    }
+}
