@@ -13,6 +13,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <array>
+#include <cstdio>
+#include <cstdlib>
 #include <future>
 
 using namespace handler_test;
@@ -43,6 +46,47 @@ bool destroyElsewhere(std::unique_ptr<CPlugin> plugin)
         pump(20);
     }
     return false;
+}
+
+// Asks for the plug-ins' service with a unicast answer, from `from`, until
+// the responder answers (bounded), and gives the answer's record lines. The
+// handler's log sink is set aside while the answer is read and put back.
+std::vector<std::string> askForThePlugin(const char* fromAddress, Bytes* answer = nullptr)
+{
+    sockaddr_in client = mdns_test::ipv4Sender(fromAddress, 0);
+    const int sock = mdns_cpp::mdns_socket_open_ipv4(&client);
+    if (sock < 0)
+        return {};
+    const Bytes question = Datagram().header(0x5151, 0, 1).question({"_vhplugin", "_udp", "local"}, 12, 0x8001);
+    const std::string prefix = std::string(fromAddress) + ":5353 : ";
+    std::vector<std::string> lines;
+    for (int attempt = 0; attempt < 20 && lines.empty(); ++attempt)
+    {
+        mdns_cpp::mdns_multicast_send(sock, question.data(), question.size());
+        for (int turn = 0; turn < 10 && lines.empty(); ++turn)
+        {
+            pump(20);
+            uint8_t buffer[2048];
+            const ssize_t received = ::recv(sock, buffer, sizeof(buffer), 0);
+            if (received < 12 || !(buffer[2] & 0x80) || buffer[0] != 0x51)
+                continue;
+            if (answer)
+                answer->assign(buffer, buffer + received);
+            const auto from = mdns_test::ipv4Sender(fromAddress, 5353);
+            {
+                mdns_test::LogCapture capture;
+                MDNSHandler::ReadReply(sock, buffer, static_cast<size_t>(received),
+                                       reinterpret_cast<const sockaddr*>(&from), sizeof(from));
+                for (const auto& line : capture.take())
+                    if (line.rfind(prefix, 0) == 0)
+                        lines.push_back(line);
+            }
+            auto* handler = controller().m_mdnsHandler.get();
+            mdns_cpp::Logger::setLoggerSink([handler](const std::string& line) { handler->takeLogLine(line); });
+        }
+    }
+    ::close(sock);
+    return lines;
 }
 
 class HandlerOnLoopback : public ::testing::Test
@@ -270,41 +314,8 @@ TEST_F(HandlerWithRenderer, ResponderAnswersWithTheControllersSettings)
     StandInRenderer renderer;
     auto plugin = std::make_unique<CPlugin>();
 
-    // Ask until the responder is up; the answer comes back to this socket.
-    sockaddr_in client = mdns_test::ipv4Sender("192.0.2.1", 0);
-    const int sock = mdns_cpp::mdns_socket_open_ipv4(&client);
-    ASSERT_GE(sock, 0);
-    const Bytes question = Datagram().header(0x5151, 0, 1).question({"_vhplugin", "_udp", "local"}, 12, 0x8001);
-    std::vector<std::string> lines;
     Bytes answer;
-    for (int attempt = 0; attempt < 20 && lines.empty(); ++attempt)
-    {
-        mdns_cpp::mdns_multicast_send(sock, question.data(), question.size());
-        for (int turn = 0; turn < 10 && lines.empty(); ++turn)
-        {
-            pump(20);
-            uint8_t buffer[2048];
-            const ssize_t received = ::recv(sock, buffer, sizeof(buffer), 0);
-            if (received < 12 || !(buffer[2] & 0x80) || buffer[0] != 0x51)
-                continue;
-            answer.assign(buffer, buffer + received);
-            // Read back into the library's record lines, with the handler's
-            // sink set aside for the moment.
-            const auto from = mdns_test::ipv4Sender("192.0.2.1", 5353);
-            {
-                mdns_test::LogCapture capture;
-                MDNSHandler::ReadReply(sock, buffer, static_cast<size_t>(received),
-                                       reinterpret_cast<const sockaddr*>(&from), sizeof(from));
-                for (const auto& line : capture.take())
-                    if (line.rfind("192.0.2.1:5353 : ", 0) == 0)
-                        lines.push_back(line);
-            }
-            auto* handler = controller().m_mdnsHandler.get();
-            mdns_cpp::Logger::setLoggerSink([handler](const std::string& line) { handler->takeLogLine(line); });
-        }
-    }
-    ::close(sock);
-
+    const auto lines = askForThePlugin("192.0.2.1", &answer);
     char host[256] = {};
     ::gethostname(host, sizeof(host) - 1);
     const std::string instance = std::string(host) + "._vhplugin._udp.local.";
@@ -319,5 +330,41 @@ TEST_F(HandlerWithRenderer, ResponderAnswersWithTheControllersSettings)
     EXPECT_EQ(lines[3], from + "additional " + host + ".local. AAAA 2001:db8::1\n");
     const Bytes txt = Datagram().u16(16).u16(0x8001).u32(10).u16(8).u8(7).text("asdf=1").u8(0);
     EXPECT_NE(std::search(answer.begin(), answer.end(), txt.begin(), txt.end()), answer.end());
+    plugin.reset();
+}
+
+// Run with a private /etc/hosts that maps the host name to 192.0.2.1
+// (with_private_hosts.sh inside run_in_netns.sh).
+TEST(HandlerAddressChange, ResponderRestartsWithTheNewAddress)
+{
+    const char* hosts = std::getenv("VH_PRIVATE_HOSTS");
+    ASSERT_TRUE(onlyLoopbackExists() && hosts != nullptr) << "run through with_private_hosts.sh and run_in_netns.sh";
+    ASSERT_EQ(getIPAddresses(), (std::array<int, 4>{192, 0, 2, 1}));
+
+    auto plugin = std::make_unique<CPlugin>();
+    const auto before = askForThePlugin("192.0.2.1");
+    ASSERT_EQ(before.size(), 4u) << ::testing::PrintToString(before);
+    EXPECT_NE(before[2].find(" A 192.0.2.1\n"), std::string::npos) << before[2];
+
+    // The host moves to another address, and its name with it.
+    ASSERT_EQ(std::system("ip addr add 192.0.2.50/32 dev lo && ip addr del 192.0.2.1/32 dev lo"), 0);
+    char host[256] = {};
+    ::gethostname(host, sizeof(host) - 1);
+    {
+        FILE* file = std::fopen(hosts, "w");
+        ASSERT_NE(file, nullptr);
+        std::fprintf(file, "127.0.0.1 localhost\n192.0.2.50 %s\n", host);
+        std::fclose(file);
+    }
+    ASSERT_EQ(getIPAddresses(), (std::array<int, 4>{192, 0, 2, 50}));
+
+    // After the settle pause the responder answers with the new address.
+    std::vector<std::string> after;
+    waitUntil([&] {
+        after = askForThePlugin("192.0.2.50");
+        return after.size() == 4u && after[2].find(" A 192.0.2.50\n") != std::string::npos;
+    }, 60);
+    ASSERT_EQ(after.size(), 4u) << ::testing::PrintToString(after);
+    EXPECT_NE(after[2].find(" A 192.0.2.50\n"), std::string::npos) << after[2];
     plugin.reset();
 }
