@@ -15,16 +15,35 @@ set -euo pipefail
 suffix="$$-${RANDOM}"
 plugin_ns="vh-plugin-${suffix}"
 renderer_ns="vh-renderer-${suffix}"
+child=""
+
+remove_namespace() {
+    local ns=$1 pid
+    # Only what a run of this script started lives in these namespaces.
+    for pid in $(ip netns pids "$ns" 2>/dev/null); do
+        kill -KILL "$pid" 2>/dev/null || true
+    done
+    ip netns del "$ns" 2>/dev/null || true
+}
+
+# A run that was killed outright (no trap) leaves its namespaces behind; they
+# carry the pid of their run, so those of runs that are gone are removed.
+for ns in $(ip netns list | awk '{print $1}' | grep -E '^vh-(plugin|renderer)-[0-9]+-[0-9]+$' || true); do
+    owner=${ns#vh-*-}
+    owner=${owner%-*}
+    if ! kill -0 "$owner" 2>/dev/null; then
+        remove_namespace "$ns"
+    fi
+done
 
 cleanup() {
-    local ns pid
+    local ns
+    if [ -n "$child" ]; then
+        kill -TERM "$child" 2>/dev/null || true
+    fi
     for ns in "$plugin_ns" "$renderer_ns"; do
-        if ip netns list | grep -qw -- "$ns"; then
-            # Only what this run started lives in these namespaces.
-            for pid in $(ip netns pids "$ns" 2>/dev/null); do
-                kill -KILL "$pid" 2>/dev/null || true
-            done
-            ip netns del "$ns" 2>/dev/null || true
+        if ip netns list | awk '{print $1}' | grep -qx -- "$ns"; then
+            remove_namespace "$ns"
         fi
     done
 }
@@ -63,7 +82,11 @@ setup_side() {
 setup_side "$plugin_ns" vhp0 192.0.2.1
 setup_side "$renderer_ns" vhr0 192.0.2.2
 
-# The plug-in side must not outlive the run either: no exec, so the trap runs.
+# In the background and waited for, so a signal to this script runs the trap
+# at once; the plug-in's side must not outlive the run either.
 status=0
-ip netns exec "$plugin_ns" env VH_RENDERER_NETNS="$renderer_ns" "$@" || status=$?
+ip netns exec "$plugin_ns" env VH_RENDERER_NETNS="$renderer_ns" "$@" &
+child=$!
+wait "$child" || status=$?
+child=""
 exit "$status"
