@@ -358,11 +358,7 @@ void LinkTest::setTicksSinceReply (int32_t ticks)
     controller()->m_ticksSinceReply = ticks;
 }
 
-} // namespace varnholt::linktest
-
-namespace varnholt::linktest
-{
-
+//==============================================================================
 void expectTraffic (const std::vector<Received>& got, const std::vector<Msg>& want, const std::string& what)
 {
     std::ostringstream seen;

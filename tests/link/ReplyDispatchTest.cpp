@@ -324,7 +324,7 @@ TEST_F (Replies, MalformedRepliesChangeNothing)
         { "position with NaN", send ("/vh/plugin/obj/pos/xyz/5", { Arg::f (0.1f), Arg::f (0.2f), Arg::f (nan) }), false },
         { "partner position with one number", send ("/vh/plugin/obj/pos/xyz/6", { Arg::f (0.1f) }), false },
         { "layer level from a string", send ("/vh/plugin/layer/3/obj/level/5", { Arg::s ("-6") }), false },
-        { "layer on from infinity", send ("/vh/plugin/layer/3/obj/on/5", { Arg::f (inf) }), false },
+        { "layer on from NaN", send ("/vh/plugin/layer/3/obj/on/5", { Arg::f (nan) }), false },
         { "huge object number", send ("/vh/plugin/obj/render/width/99999999999999999999", { Arg::f (1.5f) }), false },
         { "object number wrapping to 5", send ("/vh/plugin/obj/render/width/4294967301", { Arg::f (1.5f) }), false },
         { "object number past int32", send ("/vh/plugin/obj/render/width/2147483653", { Arg::f (1.5f) }), false },
@@ -340,6 +340,7 @@ TEST_F (Replies, MalformedRepliesChangeNothing)
         { "master level from a string", send ("/vh/plugin/master/level", { Arg::s ("-3") }), true },
         { "master level NaN", send ("/vh/plugin/master/level", { Arg::f (nan) }), true },
         { "master on without arguments", send ("/vh/plugin/master/on", {}), true },
+        { "master on from infinity", send ("/vh/plugin/master/on", { Arg::f (inf) }), true },
         { "double", send ("/vh/plugin/obj/render/width/5", { Arg::tagged ("d", "1.5") }), true },
         { "int64", send ("/vh/plugin/obj/render/width/5", { Arg::tagged ("h", "2") }), true },
         { "bundle", "{\"bundle\": [" + messageJson ("/vh/plugin/obj/render/width/5", { Arg::f (1.5f) }) + ", "

@@ -44,9 +44,9 @@ def plain(value):
     return value
 
 
-def build_message(spec):
-    message = liblo.Message(spec["path"])
-    for tag, value in spec.get("args", []):
+def build_message(description):
+    message = liblo.Message(description["path"])
+    for tag, value in description.get("args", []):
         if tag == "f" or tag == "d":
             value = float(value)
         elif tag == "b":
