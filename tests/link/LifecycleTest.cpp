@@ -230,6 +230,7 @@ TEST_F (Lifecycle, CreationRacingTheLastRemovalNeverJoinsADyingController)
         creator.join();
 
         ASSERT_NE (controller(), nullptr) << "round " << round;
+        EXPECT_EQ (controller()->getTimerInterval(), CController::kTimerIntervalMs) << "round " << round;
         {
             const juce::ScopedLock sl (controller()->m_lock);
             ASSERT_EQ (controller()->m_plugins.size(), 1) << "round " << round;

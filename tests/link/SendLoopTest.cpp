@@ -341,6 +341,15 @@ TEST_F (SendLoop, OscOffSendsNothingAndDropsWhatWasPending)
 
     hostSet (a, kParam_width, 0.4f);
     expectTraffic (tick(), { { "/vh/plugin/obj/render/width/5", "f", { a.m_width->get() } } }, "a new change");
+
+    // Gestures still close while osc is off.
+    test::HostRecorder host (a);
+    hostSet (a, kParam_osc_on, 0.0f);
+    setQuietly (a, kParam_curve_pos, 0.1f);
+    tick (8);
+    EXPECT_EQ (host.count (kParam_curve_pos, false), 0);
+    tick();
+    EXPECT_EQ (host.count (kParam_curve_pos, false), 1);
 }
 
 TEST_F (SendLoop, ChangeArrivingDuringATickGoesOutOnTheNext)
