@@ -61,7 +61,7 @@ ip -n "$plugin_ns" link add vhp0 type veth peer name vhr0 netns "$renderer_ns"
 setup_side() {
     local ns=$1 dev=$2 address=$3
     # Link-local IPv6 addresses usable at once, so IPv6 takes part too.
-    ip netns exec "$ns" sysctl -qw "net.ipv6.conf.${dev}.accept_dad=0"
+    ip netns exec "$ns" sh -c "echo 0 > /proc/sys/net/ipv6/conf/${dev}/accept_dad"
     ip -n "$ns" link set lo up
     ip -n "$ns" addr add "$address/24" dev "$dev"
     ip -n "$ns" link set "$dev" multicast on

@@ -13,7 +13,7 @@ fi
 
 hosts=$(mktemp /tmp/vh-hosts.XXXXXX)
 trap 'umount /etc/hosts 2>/dev/null; rm -f "$hosts"' EXIT
-printf '127.0.0.1 localhost\n192.0.2.1 %s\n' "$(hostname)" > "$hosts"
+printf '127.0.0.1 localhost\n192.0.2.1 %s\n' "$(uname -n)" > "$hosts"
 mount --bind "$hosts" /etc/hosts
 status=0
 VH_PRIVATE_HOSTS="$hosts" "$@" || status=$?
