@@ -292,6 +292,11 @@ void MDNSHandler::startSearch()
     if (m_findThread.joinable())
         m_findThread.join();
 
+    // The wait may have outlasted a quit request; a search now would ask the network during
+    // shutdown.
+    if (m_quitRequested)
+        return;
+
     m_findThread = std::thread ([this] { findRemotes(); });
 }
 

@@ -11,10 +11,9 @@ namespace {
 
 uint16_t read16(const uint8_t* p) { return static_cast<uint16_t>((p[0] << 8) | p[1]); }
 
-std::string extractPrintable(const void* data, size_t size, size_t offset, char* buffer, size_t capacity)
+std::string extractPrintable(const void* data, size_t size, size_t offset, char* /*buffer*/, size_t capacity)
 {
-    const size_t length = mdns_name_extract(data, size, offset, buffer, capacity);
-    return escapeName(buffer, length);
+    return mdns_name_text(data, size, offset, capacity);
 }
 
 std::string senderText(const sockaddr* from, size_t addrlen, char* buffer, size_t capacity)

@@ -252,11 +252,11 @@ void respondToQuestions(const ResponderSettings& settings, const void* data, siz
 
         if (rtype == MDNS_TYPE_SRV)
         {
-            LogMessage() << sender << " : question SRV  " << escapeName(nameBuffer, nameLength) << "\n";
+            LogMessage() << sender << " : question SRV  " << mdns_name_text(data, size, nameOffset, sizeof(nameBuffer)) << "\n";
             continue;
         }
 
-        LogMessage() << sender << " : question PTR " << escapeName(nameBuffer, nameLength) << "\n";
+        LogMessage() << sender << " : question PTR " << mdns_name_text(data, size, nameOffset, sizeof(nameBuffer)) << "\n";
         uint8_t answer[MDNS_ANSWER_BUFFER_SIZE];
         if (asked == kMetaName)
         {

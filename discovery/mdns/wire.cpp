@@ -323,6 +323,47 @@ size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* s
     }
 }
 
+std::string mdns_name_text(const void* buffer, size_t size, size_t offset, size_t capacity)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    NameCursor cursor(static_cast<const uint8_t*>(buffer), size, offset);
+    std::string text;
+    size_t room = capacity;
+    for (;;)
+    {
+        const uint8_t* label = nullptr;
+        size_t length = 0;
+        switch (cursor.next(label, length))
+        {
+        case NameCursor::Step::malformed:
+            return {};
+        case NameCursor::Step::end:
+            return text;
+        case NameCursor::Step::label:
+            break;
+        }
+        for (size_t i = 0; i < length && room > 0; ++i, --room)
+        {
+            const uint8_t c = label[i];
+            // A dot inside a label would read as a label boundary.
+            if (c < 0x20 || c > 0x7E || c == '\\' || c == '.')
+            {
+                text += "\\x";
+                text += hex[c >> 4];
+                text += hex[c & 0x0F];
+            }
+            else
+            {
+                text += static_cast<char>(c);
+            }
+        }
+        if (room == 0)
+            return text;
+        text += '.';
+        --room;
+    }
+}
+
 bool mdns_name_equal(const void* buffer, size_t size, size_t* offset)
 {
     NameCursor received(static_cast<const uint8_t*>(buffer), size, *offset);

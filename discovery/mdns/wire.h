@@ -100,6 +100,11 @@ bool mdns_name_skip(const void* buffer, size_t size, size_t* offset);
 // gives 0. The bytes are copied as they are: escape them before printing.
 size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* str, size_t capacity);
 
+// The name at offset as printable dotted text with a trailing dot: bytes outside 0x20..0x7E, the
+// backslash, and a dot inside a label become \xNN, so a line that prints it can't be misread.
+// Empty when the name is malformed. At most `capacity` bytes of the name are read.
+std::string mdns_name_text(const void* buffer, size_t size, size_t offset, size_t capacity);
+
 // Compares the name at *offset with "_services._dns-sd._udp.local.", ignoring
 // ASCII case. When equal, *offset moves past the name.
 bool mdns_name_equal(const void* buffer, size_t size, size_t* offset);

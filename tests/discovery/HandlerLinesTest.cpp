@@ -256,13 +256,13 @@ TEST(HandlerRendererLine, EveryCutOfAValidLineBeforeItsPortIsRefused)
 
 TEST(HandlerRendererLine, OwnerOfAnotherTypeCannotPassAsARenderer)
 {
-    // DNS labels may hold dots and spaces, and the record line prints them
-    // as they are: an owner of another service type can spell out a
-    // renderer's owner inside its first label.
+    // DNS labels may hold dots and spaces: an owner of another service type
+    // can spell out a renderer's owner inside its first label. The record
+    // line escapes a dot inside a label, so the spelling stays a label.
     const auto sender = mdns_test::ipv4Sender("192.168.1.20", 5353);
     const auto line = srvLine({"x._vhremote._udp.local. SRV y", "_other", "_udp", "local"}, MDNS_ENTRY_ADDITIONAL,
                               sa(sender), sizeof(sender));
-    ASSERT_EQ(line, "192.168.1.20:5353 : additional x._vhremote._udp.local. SRV y._other._udp.local. SRV "
+    ASSERT_EQ(line, "192.168.1.20:5353 : additional x\\x2E_vhremote\\x2E_udp\\x2Elocal\\x2E SRV y._other._udp.local. SRV "
                     "host.local. priority 0 weight 0 port 9000\n");
     EXPECT_FALSE(MDNSHandler::ParseRendererLine(line).has_value())
         << "the owner ends in ._other._udp.local., yet it is taken as a renderer";
