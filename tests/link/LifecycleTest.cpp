@@ -241,7 +241,7 @@ TEST_F (Lifecycle, CreationRacingTheLastRemovalNeverJoinsADyingController)
         hostSet (*made, kParam_width, 0.01f * static_cast<float> (round + 1));
         const auto path = "/vh/plugin/obj/render/width/" + std::to_string (static_cast<int> (made->m_objectNumber->get()));
         bool seen = false;
-        for (int k = 0; k < 40 && ! seen; ++k)
+        for (int k = 0; k < 120 && ! seen; ++k)
         {
             pump (25);
             seen = ! withPath (peer().sync(), path).empty();

@@ -212,10 +212,16 @@ TEST_F (SendLoop, EveryChangeSendsOneExactMessage)
 TEST_F (SendLoop, ChangesOfOneTickGoOutInWalkOrder)
 {
     auto& a = add (5);
+    auto& b = add (7);
     setQuietly (a, kParam_layer_num, 3.0f);
-    for (int k = 0; k < 3; ++k)
-        a.m_masterLevel->setValueNotifyingHost (0.2f);
+    for (auto* p : { &a, &b })
+        for (int k = 0; k < 3; ++k)
+            p->m_masterLevel->setValueNotifyingHost (0.2f);
     tick();
+
+    // The second instance's turn comes after the whole of the first one's.
+    hostSet (b, kParam_width, 0.8f);
+    hostSet (b, kParam_master_level, -3.0f);
 
     // Posted in reverse, so that the order on the wire can only come from the walk.
     const std::pair<AutomationParameterIndex, float> changes[] = {
@@ -234,6 +240,7 @@ TEST_F (SendLoop, ChangesOfOneTickGoOutInWalkOrder)
         "/vh/plugin/rev/obj/level/5", "/vh/plugin/rev/obj/on/5", "/vh/plugin/obj/curve/pos/5",
         "/vh/plugin/obj/space/5", "/vh/plugin/obj/pair/on/5", "/vh/plugin/obj/pair/spread/5",
         "/vh/plugin/master/level", "/vh/plugin/master/on", "/vh/plugin/snapshot/rewrite", "/vh/plugin/snapshot/num",
+        "/vh/plugin/obj/render/width/7", "/vh/plugin/master/level",
     };
 
     const auto got = tick();
