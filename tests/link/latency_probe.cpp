@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <random>
 #include <string>
@@ -95,6 +96,20 @@ private:
     std::vector<Clock::time_point> m_arrivals;
 };
 
+// The plug-in's discovery multicasts on every interface it finds: only ever run it where loopback
+// is the only one.
+bool onlyLoopback()
+{
+    auto* names = ::if_nameindex();
+    if (names == nullptr)
+        return false;
+    bool loopbackOnly = true;
+    for (auto* n = names; n->if_index != 0; ++n)
+        loopbackOnly = loopbackOnly && std::strcmp (n->if_name, "lo") == 0;
+    ::if_freenameindex (names);
+    return loopbackOnly;
+}
+
 double percentile (std::vector<double> values, double p)
 {
     std::sort (values.begin(), values.end());
@@ -107,6 +122,12 @@ double percentile (std::vector<double> values, double p)
 int main (int argc, char** argv)
 {
     const int changes = argc > 1 ? std::max (10, std::atoi (argv[1])) : 200;
+
+    if (! onlyLoopback())
+    {
+        std::fprintf (stderr, "latency_probe: run me inside a network namespace with only lo (tests/netns-run)\n");
+        return 2;
+    }
 
     juce::ScopedJuceInitialiser_GUI juce;
     auto* mm = juce::MessageManager::getInstance();
