@@ -25,7 +25,7 @@ VH_MessageHandler::~VH_MessageHandler()
 {
     m_stop = true;
     m_posts.fetch_add (1);
-    m_posts.notify_one();
+    m_posts.notify_all();
 
     if (m_thread.joinable())
         m_thread.join();
@@ -45,17 +45,22 @@ void VH_MessageHandler::setParameterChanged (DataChangeSource source, const Data
     {
         std::lock_guard<std::mutex> lock (m_queueMutex);
 
-        // Delivered messages are purged only when the reserved room is full, so a post from
-        // the render thread normally neither allocates nor walks the vector.
-        if (m_messages.size() >= kReservedMessages)
+        // Delivered messages are purged only when the reserved room is full (and there are
+        // some to purge), so a post from the render thread normally neither allocates nor walks
+        // the vector.
+        if (m_messages.size() >= kReservedMessages && m_messages.size() > m_pendingCount.load())
             std::erase_if (m_messages, [] (const VH_Message& m) { return ! m.pending; });
 
         m_messages.push_back ({ type, source, now, true });
-        m_pendingCount.fetch_add (1, std::memory_order_relaxed);
+        m_pendingCount.fetch_add (1);
     }
 
-    m_posts.fetch_add (1, std::memory_order_release);
-    m_posts.notify_one();
+    // Only a parked thread needs waking; while it lingers the post costs no system call.
+    if (m_parked.load())
+    {
+        m_posts.fetch_add (1);
+        m_posts.notify_one();
+    }
 }
 
 bool VH_MessageHandler::popParameterChanged (DataChangeSource consumer, const DataChangeType& type)
@@ -133,7 +138,7 @@ void VH_MessageHandler::deliver (int64_t now)
             continue;
 
         message.pending = false;
-        m_pendingCount.fetch_sub (1, std::memory_order_relaxed);
+        m_pendingCount.fetch_sub (1);
 
         for (int consumer = 0; consumer < kNumChangeSources; ++consumer)
             if (reaches (message.source, static_cast<DataChangeSource> (consumer)))
@@ -143,36 +148,56 @@ void VH_MessageHandler::deliver (int64_t now)
 
 void VH_MessageHandler::messageLoop()
 {
-    // Sleeps while nothing is pending; a post wakes it, and the pass then runs one interval
-    // later, so that a burst of posts is delivered together.
+    using std::chrono::milliseconds;
+
+    // Passes without anything to deliver before the thread parks until the next post. While
+    // changes keep coming (automation, a drag) the thread polls, and posts need not wake it;
+    // while nothing happens it costs nothing.
+    constexpr int kLingerPasses = 10;
+    int idlePasses = 0;
+
     for (;;)
     {
         if (m_stop)
             return;
 
-        const auto seenPosts = m_posts.load (std::memory_order_acquire);
-
-        if (m_pendingCount.load (std::memory_order_acquire) == 0)
+        if (m_pendingCount.load() == 0)
         {
-            m_posts.wait (seenPosts, std::memory_order_acquire);
+            if (idlePasses < kLingerPasses)
+            {
+                ++idlePasses;
+                std::this_thread::sleep_for (milliseconds (kPassIntervalMs));
+                continue;
+            }
+
+            const auto seenPosts = m_posts.load();
+            m_parked.store (true);
+            if (m_pendingCount.load() == 0 && ! m_stop)
+                m_posts.wait (seenPosts);
+            m_parked.store (false);
             continue;
         }
 
-        std::this_thread::sleep_for (std::chrono::milliseconds (kPassIntervalMs));
+        // One interval after the first post, so that a burst is delivered together.
+        std::this_thread::sleep_for (milliseconds (kPassIntervalMs));
 
         const auto now = nowMs();
 
         // The queue's thread never blocks on the mutex: a producer on the render thread must
         // not find it held by a sleeping thread.
-        while (! m_queueMutex.try_lock())
+        for (int attempt = 0; ! m_queueMutex.try_lock(); ++attempt)
         {
             if (m_stop)
                 return;
-            std::this_thread::sleep_for (std::chrono::milliseconds (kPassIntervalMs));
+            if (attempt < 64)
+                std::this_thread::yield();
+            else
+                std::this_thread::sleep_for (milliseconds (1));
         }
 
         deliver (now);
         m_queueMutex.unlock();
+        idlePasses = 0;
     }
 }
 

@@ -65,9 +65,12 @@ private:
     void messageLoop();
     void deliver (int64_t now);
 
-    // Counts posts; the queue's thread sleeps on it while nothing is pending.
+    // The queue's thread parks on m_posts while nothing is pending; a post wakes it only when
+    // m_parked says it is parked. Both sides write their flag before they read the other's
+    // (sequentially consistent), so a post is never missed.
     std::atomic<uint32_t> m_posts { 0 };
     std::atomic<uint32_t> m_pendingCount { 0 };   // changed under m_queueMutex, read without it
+    std::atomic<bool> m_parked { false };
 };
 
 } // namespace varnholt

@@ -7,6 +7,7 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <poll.h>
+#include <sys/eventfd.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,7 +50,12 @@ int pollRetrying(pollfd* fds, size_t count, int timeoutMs)
 
 }  // namespace
 
-mDNS::~mDNS() { stopService(); }
+mDNS::~mDNS()
+{
+    stopService();
+    if (wake_fd_ >= 0)
+        close(wake_fd_);
+}
 
 void mDNS::setServiceHostname(const std::string& hostname)
 {
@@ -74,6 +80,8 @@ bool mDNS::isServiceRunning() const { return running_; }
 void mDNS::startService()
 {
     stopService();
+    if (wake_fd_ < 0)
+        wake_fd_ = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     running_ = true;
     try
     {
@@ -88,7 +96,16 @@ void mDNS::startService()
 void mDNS::stopService()
 {
     if (running_.exchange(false))
+    {
         executeDiscovery();
+        // The query wakes the responder only where it loops back to it; with no interface to
+        // send on, this does, so a stop never waits out the responder's wait.
+        if (wake_fd_ >= 0)
+        {
+            const uint64_t one = 1;
+            [[maybe_unused]] const auto written = write(wake_fd_, &one, sizeof(one));
+        }
+    }
     // The responder thread cannot wait for itself; it sees the cleared flag
     // within one turn.
     if (worker_thread_.joinable() && worker_thread_.get_id() != std::this_thread::get_id())
@@ -145,6 +162,8 @@ void mDNS::runMainLoop()
     std::vector<pollfd> fds;
     for (const int sock : sockets)
         fds.push_back({sock, POLLIN, 0});
+    if (wake_fd_ >= 0)
+        fds.push_back({wake_fd_, POLLIN, 0});
 
     while (running_)
     {
@@ -161,6 +180,15 @@ void mDNS::runMainLoop()
         bool broken = false;
         for (const pollfd& fd : fds)
         {
+            if (fd.fd == wake_fd_)
+            {
+                uint64_t count = 0;
+                if (fd.revents & POLLIN)
+                {
+                    [[maybe_unused]] const auto drained = read(wake_fd_, &count, sizeof(count));
+                }
+                continue;
+            }
             if (fd.revents & POLLNVAL)
                 broken = true;
             if (!(fd.revents & (POLLIN | POLLERR)))

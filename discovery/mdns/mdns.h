@@ -60,6 +60,7 @@ private:
     in_addr service_address_ipv4_{};
     in6_addr service_address_ipv6_{};
     std::thread worker_thread_;
+    int wake_fd_ = -1;  // wakes the responder's wait when it is stopped
 
     // Guards the settings and the interface addresses: several threads open
     // client sockets (and so record addresses) while the responder starts.

@@ -50,14 +50,14 @@ TEST (MessageHandler, DeliveryWaitsForTheQueuesThreadAndThenHappensSoon)
 
 TEST (MessageHandler, DeliversAgainAfterIdling)
 {
-    // The thread sleeps while nothing is pending; every later post must still wake it.
+    // The thread parks a while after its last delivery; a post must wake it whether it is
+    // lingering, parking or parked.
     VH_MessageHandler handler;
-    for (int round = 0; round < 20; ++round)
+    for (int round = 0; round < 24; ++round)
     {
         handler.setParameterChanged (kSource_editor, kChange_space);
         ASSERT_TRUE (eventually ([&] { return handler.popParameterChanged (kSource_controller, kChange_space); })) << round;
-        if (round % 5 == 0)
-            std::this_thread::sleep_for (std::chrono::milliseconds (30));
+        std::this_thread::sleep_for (std::chrono::milliseconds ((round % 4) * 50 + round));
     }
 }
 
