@@ -174,7 +174,7 @@ TEST_F (Lifecycle, InstancesComeAndGoOnAnotherThreadWhileTheLinkRuns)
 
     std::thread hostThread ([&]
     {
-        for (int round = 0; round < 12; ++round)
+        for (int round = 0; round < 25; ++round)
         {
             auto first = std::make_unique<CPlugin>();
             auto second = std::make_unique<CPlugin>();
@@ -201,7 +201,7 @@ TEST_F (Lifecycle, InstancesComeAndGoOnAnotherThreadWhileTheLinkRuns)
     });
     hostThread.join();
 
-    EXPECT_EQ (rounds.load(), 12);
+    EXPECT_EQ (rounds.load(), 25);
     pump (50);   // replies still queued for a controller that is gone
     EXPECT_EQ (controller(), nullptr);
     const auto traffic = peer().sync();
@@ -215,7 +215,7 @@ TEST_F (Lifecycle, InstancesComeAndGoOnAnotherThreadWhileTheLinkRuns)
 
 TEST_F (Lifecycle, CreationRacingTheLastRemovalNeverJoinsADyingController)
 {
-    for (int round = 0; round < 12; ++round)
+    for (int round = 0; round < 40; ++round)
     {
         auto last = std::make_unique<CPlugin>();
         std::unique_ptr<CPlugin> made;
