@@ -181,46 +181,72 @@ void CController::SendInstance (CPlugin& plugin, const std::set<DataChangeType>&
     std::set<DataChangeType> handled;
     std::set<DataChangeType> failed;
 
-    for (int step = 0; step < kParam_count; ++step)
+    // The walk visits the parameters in index order; only the steps with something to do
+    // matter: the send cases whose change is pending, the tempo after the first step, and the
+    // state requests at the object number's step.
+    auto sendTempo = [&]
     {
-        bool sentMark = false;
+        if (tick.tempoTried || tick.tempo == m_lastSentTempo)
+            return;
 
-        for (const auto& c : kSendCases)
-        {
-            if (c.step != step || pending.count (c.type) == 0)
-                continue;
-            if (c.mainPosition && ball == 2)
-                continue;
+        tick.tempoTried = true;
+        juce::OSCMessage tempo (kOscCommandString_ping);
+        tempo.addFloat32 (tick.tempo);
+        if (Send (tempo))
+            m_lastSentTempo = tick.tempo;
+    };
 
-            handled.insert (c.type);
+    bool tempoChecked = false;
+    bool requestsDone = false;
+    int step = -1;
+    bool sentMark = false;
 
-            if (c.address == nullptr)
-                continue;
-
-            const auto object = static_cast<int> (plugin.m_objectNumber->get());
-            juce::OSCMessage message (addressFor (c, object, layer));
-            c.arguments (message, plugin);
-
-            sentMark = Send (message);
-            if (! sentMark)
-                failed.insert (c.type);
-        }
-
-        if (step == kParam_object_number)
-            sentMark = SendObjectRequests (plugin, handled);
-
+    auto endStep = [&]
+    {
         if (sentMark)
             tick.quiet = false;
+        sentMark = false;
+    };
 
-        if (! tick.tempoTried && tick.tempo != m_lastSentTempo)
+    for (const auto& c : kSendCases)
+    {
+        if (c.step != step)
         {
-            tick.tempoTried = true;
-            juce::OSCMessage tempo (kOscCommandString_ping);
-            tempo.addFloat32 (tick.tempo);
-            if (Send (tempo))
-                m_lastSentTempo = tick.tempo;
+            endStep();
+            step = c.step;
         }
+
+        if (! tempoChecked && step > kParam_x)
+        {
+            sendTempo();
+            tempoChecked = true;
+        }
+
+        if (! requestsDone && step > kParam_object_number)
+        {
+            if (SendObjectRequests (plugin, handled))
+                tick.quiet = false;
+            requestsDone = true;
+        }
+
+        if (pending.count (c.type) == 0 || (c.mainPosition && ball == 2))
+            continue;
+
+        handled.insert (c.type);
+
+        if (c.address == nullptr)
+            continue;
+
+        const auto object = static_cast<int> (plugin.m_objectNumber->get());
+        juce::OSCMessage message (addressFor (c, object, layer));
+        c.arguments (message, plugin);
+
+        sentMark = Send (message);
+        if (! sentMark)
+            failed.insert (c.type);
     }
+
+    endStep();
 
     // Replies of these types in the next 50 ms would only echo what was just sent.
     plugin.m_sentTypes = handled;

@@ -54,6 +54,11 @@ void openAutomaticGesture (Param& parameter)
 template <typename Param>
 void tickGesture (Param& parameter)
 {
+    // Every parameter of every instance is ticked 20 times a second; almost all of them have no
+    // gesture open, and those need no lock.
+    if (parameter.m_ticks.load() >= kGestureTicks)
+        return;
+
     const juce::ScopedLock sl (parameter.m_lock);
 
     if constexpr (hasUserGesture<Param>)

@@ -40,7 +40,7 @@ public:
 
     NotifiedChange GetNotifiedChange() const;
 
-    int m_ticks = kGestureTicks;
+    std::atomic<int> m_ticks { kGestureTicks };   // written under m_lock; read without it by Tick
     bool m_userGesture = false;
     juce::CriticalSection m_lock;
     std::atomic<float> m_currentValue;
@@ -65,7 +65,7 @@ public:
 
     NotifiedChange GetNotifiedChange() const;
 
-    int m_ticks = kGestureTicks;
+    std::atomic<int> m_ticks { kGestureTicks };   // written under m_lock; read without it by Tick
     bool m_userGesture = false;
     juce::CriticalSection m_lock;
     std::atomic<int> m_currentValue;
@@ -93,7 +93,7 @@ public:
 
     NotifiedChange GetNotifiedChange() const;
 
-    int m_ticks = kGestureTicks;
+    std::atomic<int> m_ticks { kGestureTicks };   // written under m_lock; read without it by Tick
     juce::CriticalSection m_lock;
     std::atomic<int> m_currentValue;
     std::atomic<int> m_previousValue;

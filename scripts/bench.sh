@@ -22,7 +22,7 @@ cmake -S "$repo" -B "$build_dir" -G "Unix Makefiles" \
     -DVARNHOLT_BUILD_BENCH=ON
 make -C "$build_dir/bench" --no-print-directory -j "$jobs" all
 
-for program in bench_process bench_idle; do
+for program in bench_process bench_idle bench_link; do
     echo "== $program"
     "$repo/tests/netns-run" "$build_dir/bench/$program" "$@"
 done
