@@ -79,6 +79,10 @@ CController::CController()
     SetIpAddress (kSource_controller, OSC_DEFAULT_IP);
     SetPort (kSource_controller, kPortIn);
 
+    // A renderer normally announces the port the link sends to; only another one is a change
+    // worth rebinding for.
+    m_announcedPort = kPortOut;
+
     // Discovery starts last: its first hand-over must find the controller complete.
     m_mdnsHandler->requestStart();
 }

@@ -269,9 +269,9 @@ CPlugin& LinkTest::add (int objectNumber)
     if (newLink)
     {
         // Discovery's first search ends about a second after the link starts and hands over the
-        // "no renderer" address and port, which rebinds the sockets and resets the counters.
-        // Tests begin after it, so that it never falls between two of their ticks.
-        const bool handedOver = test::eventually ([&] { return p.m_messageHandler.isChanged (kSource_editor, kChange_port); },
+        // "no renderer" address and port. Tests begin after it, so that it never falls between
+        // two of their ticks.
+        const bool handedOver = test::eventually ([&] { return p.m_messageHandler.isChanged (kSource_editor, kChange_ip_address); },
                                                   std::chrono::milliseconds (6000));
         EXPECT_TRUE (handedOver) << "discovery never handed over";
         test::clearSets (p.m_messageHandler);
