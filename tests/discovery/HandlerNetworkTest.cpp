@@ -234,18 +234,26 @@ TEST_F(HandlerWithRenderer, SearchEndsWhileDatagramsKeepComing)
 
 TEST_F(HandlerWithRenderer, QuestionDuringASearchStartsTheNextAfterIt)
 {
+    // Later searches all find "next": a question repeated below, in case the
+    // first one came before the responder was listening, may start one more.
+    const Answer next{{{"127.0.0.9", 5302, rendererReply("next", 9000, MDNS_ENTRY_ADDITIONAL)}}, 0};
     StandInRenderer renderer({
         {{{"127.0.0.6", 5302, rendererReply("first", 9000, MDNS_ENTRY_ADDITIONAL)}}, 15},
-        {{{"127.0.0.9", 5302, rendererReply("next", 9000, MDNS_ENTRY_ADDITIONAL)}}, 0},
+        next, next, next,
     });
     ASSERT_TRUE(renderer.listening());
     auto plugin = std::make_unique<CPlugin>();
     ASSERT_TRUE(waitUntil([&] { return renderer.queries() >= 1; }));
-    StandInRenderer::ask(kPluginQuestion);
 
     // The question is not lost to the running search: a second search
     // follows it and its renderer is the new target.
-    ASSERT_TRUE(waitUntil([&] { return renderer.queries() >= 2; }, 450));
+    bool followed = false;
+    for (int attempt = 0; attempt < 3 && !followed; ++attempt)
+    {
+        StandInRenderer::ask(kPluginQuestion);
+        followed = waitUntil([&] { return renderer.queries() >= 2; }, 300);
+    }
+    ASSERT_TRUE(followed);
     ASSERT_TRUE(waitUntil([&] { return controllerAddress() == "127.0.0.9"; }, 300));
     plugin.reset();
 }

@@ -243,10 +243,23 @@ void LinkTest::SetUp()
     peer().sync();
 }
 
+void LinkTest::setFence (CController& c, bool present)
+{
+    // The receiver's thread reads its listener list unguarded: the list only changes while the
+    // receiver is disconnected.
+    const juce::ScopedLock sl (c.m_lock);
+    c.m_oscReceiver.disconnect();
+    if (present)
+        c.m_oscReceiver.addListener (&m_fence);
+    else
+        c.m_oscReceiver.removeListener (&m_fence);
+    c.m_receiverConnected = c.m_oscReceiver.connect (c.m_portIn);
+}
+
 void LinkTest::TearDown()
 {
     if (auto* c = controller())
-        c->m_oscReceiver.removeListener (&m_fence);
+        setFence (*c, false);
 
     while (! m_plugins.empty())
         m_plugins.pop_back();
@@ -264,7 +277,8 @@ CPlugin& LinkTest::add (int objectNumber)
 
     auto* c = controller();
     c->stopTimer();
-    c->m_oscReceiver.addListener (&m_fence);
+
+    setFence (*c, true);
 
     if (newLink)
     {
@@ -289,7 +303,7 @@ void LinkTest::remove (CPlugin& p)
         if (it->get() == &p)
         {
             if (m_plugins.size() == 1)
-                controller()->m_oscReceiver.removeListener (&m_fence);
+                setFence (*controller(), false);
             m_plugins.erase (it);
             return;
         }

@@ -148,6 +148,9 @@ protected:
     int32_t ticksSinceReply();
     void setTicksSinceReply (int32_t ticks);
 
+    // Adds or removes the fence listener on the controller's receiver.
+    void setFence (CController& c, bool present);
+
     std::vector<std::unique_ptr<CPlugin>> m_plugins;
     FenceListener m_fence;
     int m_fenceId = 0;
