@@ -305,6 +305,43 @@ int mDNS::openClientSockets(int* sockets, int max_sockets, int port)
     int count = 0;
     bool firstIpv4 = true;
     bool firstIpv6 = true;
+
+    // One interface address of either family: the first of each family is the one the
+    // responder announces; each gets a socket while there is room, and a log line with it.
+    auto take = [&](auto address, const auto& host, bool loopback, bool& first, auto& serviceAddress,
+                    bool& hasAddress, const char* label, auto open, auto toText, auto setPort) {
+        if (loopback)
+            return;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (first)
+                serviceAddress = host;
+            hasAddress = true;
+        }
+        setPort(address, 0);
+        char text[128];
+        const std::string addressText = toText(text, sizeof(text), &address, sizeof(address));
+        bool logLine = false;
+        if (count < max_sockets)
+        {
+            auto bindAddress = address;
+            setPort(bindAddress, htons(static_cast<uint16_t>(port)));
+            const int sock = open(&bindAddress);
+            if (sock >= 0)
+            {
+                sockets[count++] = sock;
+                logLine = true;
+            }
+        }
+        else
+        {
+            logLine = first;
+        }
+        if (logLine)
+            LogMessage() << label << addressText << "\n";
+        first = false;
+    };
+
     for (const ifaddrs* entry = addresses; entry; entry = entry->ifa_next)
     {
         if (!entry->ifa_addr)
@@ -313,71 +350,17 @@ int mDNS::openClientSockets(int* sockets, int max_sockets, int port)
         {
             sockaddr_in address{};
             std::memcpy(&address, entry->ifa_addr, sizeof(address));
-            if (address.sin_addr.s_addr == htonl(INADDR_LOOPBACK))
-                continue;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (firstIpv4)
-                    service_address_ipv4_ = address.sin_addr;
-                has_ipv4_ = true;
-            }
-            address.sin_port = 0;
-            char text[128];
-            const std::string addressText = ipv4AddressToString(text, sizeof(text), &address, sizeof(address));
-            bool logLine = false;
-            if (count < max_sockets)
-            {
-                sockaddr_in bindAddress = address;
-                bindAddress.sin_port = htons(static_cast<uint16_t>(port));
-                const int sock = mdns_socket_open_ipv4(&bindAddress);
-                if (sock >= 0)
-                {
-                    sockets[count++] = sock;
-                    logLine = true;
-                }
-            }
-            else
-            {
-                logLine = firstIpv4;
-            }
-            if (logLine)
-                LogMessage() << "Local IPv4 address: " << addressText << "\n";
-            firstIpv4 = false;
+            take(address, address.sin_addr, address.sin_addr.s_addr == htonl(INADDR_LOOPBACK), firstIpv4, service_address_ipv4_,
+                 has_ipv4_, "Local IPv4 address: ", mdns_socket_open_ipv4, ipv4AddressToString,
+                 [](sockaddr_in& a, uint16_t p) { a.sin_port = p; });
         }
         else if (entry->ifa_addr->sa_family == AF_INET6)
         {
             sockaddr_in6 address{};
             std::memcpy(&address, entry->ifa_addr, sizeof(address));
-            if (isLoopbackIpv6(address.sin6_addr))
-                continue;
-            {
-                std::lock_guard<std::mutex> lock(mutex_);
-                if (firstIpv6)
-                    service_address_ipv6_ = address.sin6_addr;
-                has_ipv6_ = true;
-            }
-            address.sin6_port = 0;
-            char text[128];
-            const std::string addressText = ipv6AddressToString(text, sizeof(text), &address, sizeof(address));
-            bool logLine = false;
-            if (count < max_sockets)
-            {
-                sockaddr_in6 bindAddress = address;
-                bindAddress.sin6_port = htons(static_cast<uint16_t>(port));
-                const int sock = mdns_socket_open_ipv6(&bindAddress);
-                if (sock >= 0)
-                {
-                    sockets[count++] = sock;
-                    logLine = true;
-                }
-            }
-            else
-            {
-                logLine = firstIpv6;
-            }
-            if (logLine)
-                LogMessage() << "Local IPv6 address: " << addressText << "\n";
-            firstIpv6 = false;
+            take(address, address.sin6_addr, isLoopbackIpv6(address.sin6_addr), firstIpv6, service_address_ipv6_, has_ipv6_,
+                 "Local IPv6 address: ", mdns_socket_open_ipv6, ipv6AddressToString,
+                 [](sockaddr_in6& a, uint16_t p) { a.sin6_port = p; });
         }
     }
     freeifaddrs(addresses);
