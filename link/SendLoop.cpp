@@ -148,7 +148,9 @@ void CController::timerCallback()
         plugin->TickParameters();
 
         // Taken in one step: a change arriving while the turn runs waits for the next tick
-        // instead of being drained unsent. With osc off the changes are dropped.
+        // instead of being drained unsent. With osc off the changes are dropped. Changes posted
+        // in an earlier millisecond go out now, not a tick after the queue's next pass.
+        plugin->m_messageHandler.deliverDue();
         const auto pending = plugin->m_messageHandler.takeChanged (kSource_controller, AutomationParameters);
 
         if (plugin->m_oscOnState)

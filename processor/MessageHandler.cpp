@@ -98,6 +98,13 @@ bool VH_MessageHandler::isChangePending (DataChangeSource consumer, DataChangeTy
     return false;
 }
 
+void VH_MessageHandler::deliverDue()
+{
+    const auto now = nowMs();
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    deliver (now);
+}
+
 void VH_MessageHandler::restoreChanged (DataChangeSource consumer, const std::set<DataChangeType>& types)
 {
     std::lock_guard<std::mutex> lock (m_queueMutex);

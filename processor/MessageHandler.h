@@ -47,6 +47,10 @@ public:
     // Puts types back into the consumer's set, for another try.
     void restoreChanged (DataChangeSource consumer, const std::set<DataChangeType>& types);
 
+    // Delivers now, on the caller's thread, what the queue's thread would deliver on its next
+    // pass: a consumer about to read its set need not wait for that pass.
+    void deliverDue();
+
     // Removes and returns, in one step, every member of `types` that the consumer's set holds.
     std::set<DataChangeType> takeChanged (DataChangeSource consumer, const std::set<DataChangeType>& types);
 

@@ -387,6 +387,19 @@ TEST_F (SendLoop, ChangeArrivingDuringATickGoesOutOnTheNext)
     expectTraffic (tick(), { { "/vh/plugin/obj/curve/pos/5", "f", { a.m_curvePos->get() } } }, "next tick");
 }
 
+TEST_F (SendLoop, ATickSendsChangesTheQueueHasNotDeliveredYet)
+{
+    auto& a = add (5);
+    tick();
+
+    // Posted in an earlier millisecond, the change goes out on this tick rather than waiting for
+    // the queue's next pass and then for another tick.
+    hostSet (a, kParam_width, 0.3f);
+    std::this_thread::sleep_for (std::chrono::milliseconds (2));
+    expectTraffic (withPath (tick(), "/vh/plugin/obj/render/width/5"), { { "/vh/plugin/obj/render/width/5", "f", { a.m_width->get() } } },
+                   "the tick after the change");
+}
+
 TEST_F (SendLoop, ChangesDeliveredWhileATurnRunsAreKept)
 {
     auto& a = add (5);
