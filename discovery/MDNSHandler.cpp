@@ -85,16 +85,6 @@ void closeSockets (const std::vector<int>& sockets)
         ::close (s);
 }
 
-int pollRetrying (std::vector<pollfd>& fds, int timeoutMs)
-{
-    for (int attempt = 0; attempt < 16; ++attempt)
-    {
-        const int result = ::poll (fds.data(), fds.size(), timeoutMs);
-        if (result >= 0 || errno != EINTR)
-            return result;
-    }
-    return 0;
-}
 
 } // namespace
 
@@ -399,7 +389,7 @@ void MDNSHandler::findRemotes()
         for (auto& f : fds)
             f.revents = 0;
 
-        const int ready = pollRetrying (fds, static_cast<int> (std::min<long long> (left + 1, kRunLoopTurnMs)));
+        const int ready = mdns_poll (fds.data(), fds.size(), static_cast<int> (std::min<long long> (left + 1, kRunLoopTurnMs)));
         if (ready < 0)
             break;
         if (ready == 0)
@@ -413,8 +403,8 @@ void MDNSHandler::findRemotes()
                 continue;
 
             sockaddr_storage from {};
-            socklen_t fromLength = sizeof (from);
-            const auto received = ::recvfrom (f.fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*> (&from), &fromLength);
+            socklen_t fromLength = 0;
+            const auto received = mdns_receive (f.fd, buffer.data(), buffer.size(), &from, &fromLength);
 
             if (received > 0)
                 ReadReply (f.fd, buffer.data(), static_cast<size_t> (received), reinterpret_cast<sockaddr*> (&from), fromLength);

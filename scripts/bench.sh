@@ -8,18 +8,8 @@ set -euo pipefail
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${VARNHOLT_BUILD_DIR:-$repo/build/bench}
 
-"$repo/scripts/setup.sh"
-
-jobs=${VARNHOLT_JOBS:-$(nproc)}
-export CCACHE_SLOPPINESS=time_macros   # juce_core expands __DATE__ and __TIME__
-export CCACHE_BASEDIR=$repo
-
-cmake -S "$repo" -B "$build_dir" -G "Unix Makefiles" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_C_COMPILER_LAUNCHER=ccache \
-    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-    -DVARNHOLT_BUILD_TESTS=OFF \
-    -DVARNHOLT_BUILD_BENCH=ON
+source "$repo/scripts/configure.sh"
+varnholt_configure "$build_dir" Release -DVARNHOLT_BUILD_TESTS=OFF -DVARNHOLT_BUILD_BENCH=ON
 make -C "$build_dir/bench" --no-print-directory -j "$jobs" all
 
 for program in bench_process bench_idle bench_link; do

@@ -18,18 +18,8 @@ while (($#)); do
     esac
 done
 
-"$repo/scripts/setup.sh"
-
-jobs=${VARNHOLT_JOBS:-$(nproc)}
-export CCACHE_SLOPPINESS=time_macros   # juce_core expands __DATE__ and __TIME__
-export CCACHE_BASEDIR=$repo
-
-cmake -S "$repo" -B "$build_dir" -G "Unix Makefiles" \
-    -DCMAKE_BUILD_TYPE=Release \
-    -DCMAKE_C_COMPILER_LAUNCHER=ccache \
-    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-    -DVARNHOLT_BUILD_TESTS=OFF \
-    -DVARNHOLT_BUILD_BENCH=OFF
+source "$repo/scripts/configure.sh"
+varnholt_configure "$build_dir" Release -DVARNHOLT_BUILD_TESTS=OFF -DVARNHOLT_BUILD_BENCH=OFF
 cmake --build "$build_dir" --parallel "$jobs" --target Varnholt_VST3 Varnholt_Standalone
 
 artefacts=$build_dir/Varnholt_artefacts/Release

@@ -32,18 +32,8 @@ case $sanitizer in
     *) echo "test.sh: unknown sanitizer '$sanitizer' (thread or address)" >&2; exit 2 ;;
 esac
 
-"$repo/scripts/setup.sh"
-
-jobs=${VARNHOLT_JOBS:-$(nproc)}
-export CCACHE_SLOPPINESS=time_macros   # juce_core expands __DATE__ and __TIME__
-export CCACHE_BASEDIR=$repo            # build directories and clones share one cache
-
-cmake -S "$repo" -B "$build_dir" -G "Unix Makefiles" \
-    -DCMAKE_BUILD_TYPE="$build_type" \
-    -DCMAKE_C_COMPILER_LAUNCHER=ccache \
-    -DCMAKE_CXX_COMPILER_LAUNCHER=ccache \
-    -DVARNHOLT_BUILD_TESTS=ON \
-    -DVARNHOLT_BUILD_BENCH=OFF \
+source "$repo/scripts/configure.sh"
+varnholt_configure "$build_dir" "$build_type" -DVARNHOLT_BUILD_TESTS=ON -DVARNHOLT_BUILD_BENCH=OFF \
     -DVARNHOLT_SANITIZER="$sanitizer"
 
 # Only what the tests need: every target under tests/ with its dependencies (such as the VST3

@@ -36,17 +36,6 @@ bool isLoopbackIpv6(const in6_addr& address)
     return IN6_IS_ADDR_LOOPBACK(&address) || std::memcmp(&address, &mappedLoopback, sizeof(address)) == 0;
 }
 
-// Waits for readable sockets; an interrupted wait is simply repeated.
-int pollRetrying(pollfd* fds, size_t count, int timeoutMs)
-{
-    for (int attempt = 0; attempt < 16; ++attempt)
-    {
-        const int result = poll(fds, count, timeoutMs);
-        if (result >= 0 || errno != EINTR)
-            return result;
-    }
-    return 0;
-}
 
 }  // namespace
 
@@ -167,13 +156,9 @@ void mDNS::runMainLoop()
 
     while (running_)
     {
-        const int ready = poll(fds.data(), fds.size(), kResponderWaitMs);
+        const int ready = mdns_poll(fds.data(), fds.size(), kResponderWaitMs);
         if (ready < 0)
-        {
-            if (errno == EINTR)
-                continue;
             break;
-        }
         if (ready == 0)
             continue;
 
@@ -195,8 +180,7 @@ void mDNS::runMainLoop()
                 continue;
             sockaddr_storage from{};
             socklen_t fromLength = sizeof(from);
-            const ssize_t received = recvfrom(fd.fd, buffer.data(), buffer.size(), 0,
-                                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const ssize_t received = mdns_receive(fd.fd, buffer.data(), buffer.size(), &from, &fromLength);
             if (received <= 0)
                 continue;
             const int sock = fd.fd;
@@ -272,7 +256,7 @@ void mDNS::executeDiscovery()
         fds.push_back({sockets[i], POLLIN, 0});
     for (int round = 0; round < kMaxDiscoveryReadRounds; ++round)
     {
-        if (pollRetrying(fds.data(), fds.size(), 0) <= 0)
+        if (mdns_poll(fds.data(), fds.size(), 0) <= 0)
             break;
         for (const pollfd& fd : fds)
         {
@@ -280,8 +264,7 @@ void mDNS::executeDiscovery()
                 continue;
             sockaddr_storage from{};
             socklen_t fromLength = sizeof(from);
-            const ssize_t received = recvfrom(fd.fd, buffer.data(), buffer.size(), 0,
-                                              reinterpret_cast<sockaddr*>(&from), &fromLength);
+            const ssize_t received = mdns_receive(fd.fd, buffer.data(), buffer.size(), &from, &fromLength);
             if (received > 0)
                 takeDiscoveryReply(fd.fd, reinterpret_cast<const sockaddr*>(&from), fromLength, buffer.data(),
                                    static_cast<size_t>(received));

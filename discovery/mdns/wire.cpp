@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
@@ -23,6 +24,23 @@ uint32_t read32(const uint8_t* p)
 bool isPointer(uint8_t lengthByte) { return lengthByte >= 0xC0; }
 
 size_t pointerTarget(const uint8_t* p) { return (size_t{p[0] & 0x3Fu} << 8) | p[1]; }
+
+// Appends a byte as it is, or as \xNN when it isn't printable, is the backslash itself, or when
+// the caller asks for it.
+void appendPrintable(std::string& text, uint8_t c, bool escape)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    if (escape || c < 0x20 || c > 0x7E || c == '\\')
+    {
+        text += "\\x";
+        text += hex[c >> 4];
+        text += hex[c & 0x0F];
+    }
+    else
+    {
+        text += static_cast<char>(c);
+    }
+}
 
 // Walks the labels of one encoded name, following compression pointers.
 // A pointer must lead strictly below the start of the run of labels that
@@ -207,6 +225,23 @@ int mdns_socket_open_ipv6(sockaddr_in6* saddr)
     return sock;
 }
 
+int mdns_poll(pollfd* fds, size_t count, int timeoutMs)
+{
+    for (int attempt = 0; attempt < 16; ++attempt)
+    {
+        const int result = poll(fds, count, timeoutMs);
+        if (result >= 0 || errno != EINTR)
+            return result;
+    }
+    return 0;
+}
+
+ssize_t mdns_receive(int sock, void* buffer, size_t capacity, sockaddr_storage* from, socklen_t* fromLength)
+{
+    *fromLength = sizeof(*from);
+    return recvfrom(sock, buffer, capacity, 0, reinterpret_cast<sockaddr*>(from), fromLength);
+}
+
 void mdns_multicast_send(int sock, const void* buffer, size_t size)
 {
     sockaddr_storage own{};
@@ -325,7 +360,6 @@ size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* s
 
 std::string mdns_name_text(const void* buffer, size_t size, size_t offset, size_t capacity)
 {
-    static constexpr char hex[] = "0123456789ABCDEF";
     NameCursor cursor(static_cast<const uint8_t*>(buffer), size, offset);
     std::string text;
     size_t room = capacity;
@@ -342,21 +376,9 @@ std::string mdns_name_text(const void* buffer, size_t size, size_t offset, size_
         case NameCursor::Step::label:
             break;
         }
+        // A dot inside a label would read as a label boundary.
         for (size_t i = 0; i < length && room > 0; ++i, --room)
-        {
-            const uint8_t c = label[i];
-            // A dot inside a label would read as a label boundary.
-            if (c < 0x20 || c > 0x7E || c == '\\' || c == '.')
-            {
-                text += "\\x";
-                text += hex[c >> 4];
-                text += hex[c & 0x0F];
-            }
-            else
-            {
-                text += static_cast<char>(c);
-            }
-        }
+            appendPrintable(text, label[i], label[i] == '.');
         if (room == 0)
             return text;
         text += '.';
@@ -459,23 +481,10 @@ size_t mdns_txt_parse(const void* buffer, size_t size, size_t offset, size_t len
 
 std::string escapeName(const char* text, size_t length)
 {
-    static constexpr char hex[] = "0123456789ABCDEF";
     std::string result;
     result.reserve(length);
     for (size_t i = 0; i < length; ++i)
-    {
-        const auto c = static_cast<uint8_t>(text[i]);
-        if (c < 0x20 || c > 0x7E || c == '\\')
-        {
-            result += "\\x";
-            result += hex[c >> 4];
-            result += hex[c & 0x0F];
-        }
-        else
-        {
-            result += static_cast<char>(c);
-        }
-    }
+        appendPrintable(result, static_cast<uint8_t>(text[i]), false);
     return result;
 }
 

@@ -9,7 +9,9 @@
 // number of times.
 
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/types.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -81,6 +83,12 @@ struct mdns_txt_pair {
 // and bound to its port on any address (saddr's address is overwritten).
 int mdns_socket_open_ipv4(sockaddr_in* saddr);
 int mdns_socket_open_ipv6(sockaddr_in6* saddr);
+
+// Waits for readable sockets like poll; an interrupted wait is simply repeated.
+int mdns_poll(pollfd* fds, size_t count, int timeoutMs);
+
+// Receives one datagram and its sender; the datagram's size, or 0 or less on failure.
+ssize_t mdns_receive(int sock, void* buffer, size_t capacity, sockaddr_storage* from, socklen_t* fromLength);
 
 // Sends one datagram to the mDNS group of the socket's own family.
 void mdns_multicast_send(int sock, const void* buffer, size_t size);

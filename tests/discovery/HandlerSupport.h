@@ -6,6 +6,7 @@
 // counts the plug-in's questions and answers them with datagrams the test
 // gives it. Everything here is meant for a private network namespace.
 
+#include "tests/common/Interfaces.h"
 #include "discovery/MDNSHandler.h"
 #include "discovery/mdns/wire.h"
 #include "link/Controller.h"
@@ -34,6 +35,7 @@ namespace handler_test {
 
 using mdns_test::Bytes;
 using mdns_test::Datagram;
+using test_common::onlyLoopbackExists;
 
 // Runs the message thread for a while: the controller's timer and the
 // instances' deliveries need it.
@@ -52,18 +54,6 @@ inline bool waitUntil(const std::function<bool()>& condition, int turns = 400)
         pump(20);
     }
     return condition();
-}
-
-inline bool onlyLoopbackExists()
-{
-    struct if_nameindex* interfaces = if_nameindex();
-    if (!interfaces)
-        return false;
-    bool onlyLoopback = true;
-    for (const struct if_nameindex* i = interfaces; i->if_index != 0; ++i)
-        onlyLoopback = onlyLoopback && std::string(i->if_name) == "lo";
-    if_freenameindex(interfaces);
-    return onlyLoopback;
 }
 
 inline varnholt::CController& controller()

@@ -2,6 +2,7 @@
 // namespace that run_in_netns.sh makes (loopback only), never on a machine's
 // real interfaces. Every wait is bounded in count.
 
+#include "tests/common/Interfaces.h"
 #include "discovery/mdns/mdns.h"
 #include "discovery/mdns/wire.h"
 
@@ -33,18 +34,6 @@ using mdns_test::Datagram;
 namespace {
 
 const std::string kService = "_vhplugin._udp.local.";
-
-bool onlyLoopbackExists()
-{
-    struct if_nameindex* interfaces = if_nameindex();
-    if (!interfaces)
-        return false;
-    bool onlyLoopback = true;
-    for (const struct if_nameindex* i = interfaces; i->if_index != 0; ++i)
-        onlyLoopback = onlyLoopback && std::string(i->if_name) == "lo";
-    if_freenameindex(interfaces);
-    return onlyLoopback;
-}
 
 // Polls a condition up to `turns` times, 50 ms apart.
 bool eventually(const std::function<bool()>& condition, int turns = 200)
@@ -85,7 +74,7 @@ class MdnsNetwork : public ::testing::Test
 protected:
     void SetUp() override
     {
-        ASSERT_TRUE(onlyLoopbackExists()) << "run this program through run_in_netns.sh";
+        ASSERT_TRUE(test_common::onlyLoopbackExists()) << "run this program through run_in_netns.sh";
     }
 
     void startStudio()
@@ -273,7 +262,7 @@ TEST_F(MdnsNetwork, ZeroconfFindsAndResolvesTheResponder)
 
 TEST(MdnsWithoutNetwork, ResponderWithoutSocketsStopsItselfAndRestarts)
 {
-    ASSERT_TRUE(onlyLoopbackExists()) << "run this program through run_in_netns.sh --loopback-down";
+    ASSERT_TRUE(test_common::onlyLoopbackExists()) << "run this program through run_in_netns.sh --loopback-down";
     mdns_test::LogCapture log;
     mDNS responder;
 

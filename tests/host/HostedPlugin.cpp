@@ -62,6 +62,29 @@ std::unique_ptr<juce::PluginDescription> FindDescription (juce::String& error)
     return std::make_unique<juce::PluginDescription> (*types[0]);
 }
 
+// The host's saved state of the instance: its XML, the VST3 component's element in it, and that
+// element's bytes.
+struct HostState
+{
+    std::unique_ptr<juce::XmlElement> xml;
+    juce::XmlElement* component = nullptr;
+    juce::MemoryBlock componentState;
+};
+
+std::optional<HostState> ReadHostState (const juce::MemoryBlock& hostState)
+{
+    HostState host;
+    host.xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), static_cast<int> (hostState.getSize()));
+    if (host.xml == nullptr)
+        return std::nullopt;
+
+    host.component = host.xml->getChildByName ("IComponent");
+    if (host.component == nullptr || ! host.componentState.fromBase64Encoding (host.component->getAllSubText()))
+        return std::nullopt;
+
+    return host;
+}
+
 } // namespace
 
 void HostedPlugin::SetBundlePath (const juce::String& path)
@@ -113,19 +136,11 @@ void HostedPlugin::RereadParameters()
 
 std::optional<juce::MemoryBlock> HostedPlugin::PluginBlockOf (const juce::MemoryBlock& hostState)
 {
-    const auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), static_cast<int> (hostState.getSize()));
-    if (xml == nullptr)
+    auto host = ReadHostState (hostState);
+    if (! host)
         return std::nullopt;
 
-    auto* component = xml->getChildByName ("IComponent");
-    if (component == nullptr)
-        return std::nullopt;
-
-    juce::MemoryBlock state;
-    if (! state.fromBase64Encoding (component->getAllSubText()))
-        return std::nullopt;
-
-    if (auto split = SplitComponentState (state))
+    if (auto split = SplitComponentState (host->componentState))
         return split->pluginBlock;
     return std::nullopt;
 }
@@ -133,28 +148,20 @@ std::optional<juce::MemoryBlock> HostedPlugin::PluginBlockOf (const juce::Memory
 std::optional<juce::MemoryBlock> HostedPlugin::WithPluginBlock (const juce::MemoryBlock& hostState,
                                                                 const juce::MemoryBlock& pluginBlock)
 {
-    auto xml = juce::AudioProcessor::getXmlFromBinary (hostState.getData(), static_cast<int> (hostState.getSize()));
-    if (xml == nullptr)
+    auto host = ReadHostState (hostState);
+    if (! host)
         return std::nullopt;
 
-    auto* component = xml->getChildByName ("IComponent");
-    if (component == nullptr)
-        return std::nullopt;
-
-    juce::MemoryBlock state;
-    if (! state.fromBase64Encoding (component->getAllSubText()))
-        return std::nullopt;
-
-    auto split = SplitComponentState (state);
+    auto split = SplitComponentState (host->componentState);
     if (! split)
         return std::nullopt;
 
     juce::MemoryBlock replaced (pluginBlock);
     replaced.append (split->trailer.getData(), split->trailer.getSize());
-    component->deleteAllTextElements();
-    component->addTextElement (replaced.toBase64Encoding());
+    host->component->deleteAllTextElements();
+    host->component->addTextElement (replaced.toBase64Encoding());
 
     juce::MemoryBlock result;
-    juce::AudioProcessor::copyXmlToBinary (*xml, result);
+    juce::AudioProcessor::copyXmlToBinary (*host->xml, result);
     return result;
 }

@@ -1,3 +1,4 @@
+#include "tests/common/Interfaces.h"
 #include "LinkSupport.h"
 
 #include <cerrno>
@@ -218,21 +219,6 @@ void FenceListener::oscMessageReceived (const juce::OSCMessage& m)
 void pump (int ms)
 {
     juce::MessageManager::getInstance()->runDispatchLoopUntil (ms);
-}
-
-bool onlyLoopback()
-{
-    // if_nameindex asks the kernel through the calling thread's network namespace, unlike /sys.
-    auto* names = ::if_nameindex();
-    if (names == nullptr)
-        return false;
-
-    bool loopbackOnly = true;
-    for (auto* n = names; n->if_index != 0; ++n)
-        loopbackOnly = loopbackOnly && std::string (n->if_name) == "lo";
-
-    ::if_freenameindex (names);
-    return loopbackOnly;
 }
 
 //==============================================================================

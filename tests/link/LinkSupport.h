@@ -116,8 +116,6 @@ inline CController* controller() { return CController::m_singleton; }
 // Runs the message loop for about `ms` milliseconds.
 void pump (int ms);
 
-bool onlyLoopback();
-
 class LinkTest : public ::testing::Test
 {
 protected:

@@ -4,6 +4,7 @@
 //
 // Run it inside a private network namespace: tests/netns-run <build>/tests/link/latency_probe [changes]
 
+#include "tests/common/Interfaces.h"
 #include "link/Controller.h"
 #include "processor/PluginProcessor.h"
 
@@ -98,18 +99,6 @@ private:
 
 // The plug-in's discovery multicasts on every interface it finds: only ever run it where loopback
 // is the only one.
-bool onlyLoopback()
-{
-    auto* names = ::if_nameindex();
-    if (names == nullptr)
-        return false;
-    bool loopbackOnly = true;
-    for (auto* n = names; n->if_index != 0; ++n)
-        loopbackOnly = loopbackOnly && std::strcmp (n->if_name, "lo") == 0;
-    ::if_freenameindex (names);
-    return loopbackOnly;
-}
-
 double percentile (std::vector<double> values, double p)
 {
     std::sort (values.begin(), values.end());
@@ -123,7 +112,7 @@ int main (int argc, char** argv)
 {
     const int changes = argc > 1 ? std::max (10, std::atoi (argv[1])) : 200;
 
-    if (! onlyLoopback())
+    if (! test_common::onlyLoopbackExists())
     {
         std::fprintf (stderr, "latency_probe: run me inside a network namespace with only lo (tests/netns-run)\n");
         return 2;

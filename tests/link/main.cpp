@@ -1,3 +1,4 @@
+#include "tests/common/Interfaces.h"
 #include "LinkSupport.h"
 
 #include <csignal>
@@ -7,7 +8,7 @@ int main (int argc, char** argv)
 {
     // These tests point the link at unroutable addresses on purpose; outside a private network
     // namespace with only loopback such sends could leave the machine. Run through netns-run.
-    if (! varnholt::linktest::onlyLoopback())
+    if (! test_common::onlyLoopbackExists())
     {
         std::fprintf (stderr, "link_tests: run me inside a network namespace with only lo (tests/netns-run)\n");
         return 2;
