@@ -12,7 +12,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <chrono>
 #include <cstring>
 
@@ -20,20 +19,6 @@ using namespace mdns_cpp;
 
 namespace
 {
-
-constexpr int kMaxSearchSockets = 32;
-constexpr size_t kReceiveBufferSize = 2048;
-
-// A search ends after a second without a datagram, and in any case after a few seconds, so a
-// flood of datagrams can't keep it (and a responder waiting for it) busy.
-constexpr int kSilenceMs = 1000;
-constexpr int kSearchLimitMs = 3000;
-
-constexpr int kRunLoopTurnMs = 100;
-constexpr int kAddressSettleMs = 5000;
-
-// The renderer's port when none answered.
-constexpr int32_t kNoRemotePort = 5341;
 
 // Reads up to `maxDigits` decimal digits; false without any, or when the value exceeds `limit`.
 bool readNumber (std::string_view text, size_t& pos, size_t maxDigits, uint32_t limit, uint32_t& value)
@@ -207,7 +192,7 @@ std::optional<RemoteInfo> MDNSHandler::ParseRendererLine (std::string_view line)
     if (! readLiteral (line, pos, " : additional "))
         return std::nullopt;
 
-    static constexpr std::string_view ownerEnd { "._vhremote._udp.local. SRV " };
+    static const std::string ownerEnd = std::string (".") + kRendererService + " SRV ";
     const auto end = line.find (ownerEnd, pos);
     if (end == std::string_view::npos || end == pos)
         return std::nullopt;
@@ -295,8 +280,8 @@ void MDNSHandler::findRemotes()
     if (m_searching.exchange (true))
         return;
 
-    std::vector<int> sockets (kMaxSearchSockets, -1);
-    const int opened = m_mdns.openClientSockets (sockets.data(), kMaxSearchSockets, 0);
+    std::vector<int> sockets (MDNS_MAX_CLIENT_SOCKETS, -1);
+    const int opened = m_mdns.openClientSockets (sockets.data(), MDNS_MAX_CLIENT_SOCKETS, 0);
     sockets.resize (static_cast<size_t> (std::max (opened, 0)));
 
     if (sockets.empty())
@@ -327,54 +312,22 @@ void MDNSHandler::findRemotes()
 
     for (auto s : sockets)
     {
-        sockaddr_storage own {};
-        socklen_t ownLength = sizeof (own);
-        int error = 0;
-
-        if (::getsockname (s, reinterpret_cast<sockaddr*> (&own), &ownLength) < 0)
-        {
-            error = errno;
-        }
-        else
-        {
-            const bool v6 = own.ss_family == AF_INET6;
-            const auto ownPort = v6 ? ntohs (reinterpret_cast<sockaddr_in6*> (&own)->sin6_port)
-                                    : ntohs (reinterpret_cast<sockaddr_in*> (&own)->sin_port);
-
-            // A socket on the mDNS port itself gets multicast answers; any other asks for unicast.
-            const auto query = BuildQuery (ownPort != MDNS_PORT);
-
-            sockaddr_in group4 {};
-            group4.sin_family = AF_INET;
-            group4.sin_port = htons (MDNS_PORT);
-            inet_pton (AF_INET, "224.0.0.251", &group4.sin_addr);
-
-            sockaddr_in6 group6 {};
-            group6.sin6_family = AF_INET6;
-            group6.sin6_port = htons (MDNS_PORT);
-            inet_pton (AF_INET6, "ff02::fb", &group6.sin6_addr);
-
-            const auto* to = v6 ? reinterpret_cast<const sockaddr*> (&group6) : reinterpret_cast<const sockaddr*> (&group4);
-            const socklen_t toLength = v6 ? sizeof (group6) : sizeof (group4);
-
-            if (::sendto (s, query.data(), query.size(), 0, to, toLength) < 0)
-                error = errno;
-        }
-
-        if (error != 0)
+        // A socket on the mDNS port itself gets multicast answers; any other asks for unicast.
+        const auto query = BuildQuery (mdns_socket_port (s) != MDNS_PORT);
+        if (const int error = mdns_multicast_send (s, query.data(), query.size()))
             LogMessage() << "Failed to send mDNS query: " << errorText (error) << "\n";
     }
 
     LogMessage() << "Reading mDNS query replies\n";
 
-    std::vector<uint8_t> buffer (kReceiveBufferSize);
+    std::vector<uint8_t> buffer (MDNS_RECEIVE_BUFFER_SIZE);
     std::vector<pollfd> fds;
     for (auto s : sockets)
         fds.push_back ({ s, POLLIN, 0 });
 
     using Clock = std::chrono::steady_clock;
     const auto limit = Clock::now() + std::chrono::milliseconds (kSearchLimitMs);
-    auto silenceEnds = Clock::now() + std::chrono::milliseconds (kSilenceMs);
+    auto silenceEnds = Clock::now() + std::chrono::milliseconds (MDNS_WAIT_MS);
 
     // Waits in short slices so that a quit request is seen at once.
     while (! m_quitRequested)
@@ -395,7 +348,7 @@ void MDNSHandler::findRemotes()
         if (ready == 0)
             continue;
 
-        silenceEnds = Clock::now() + std::chrono::milliseconds (kSilenceMs);
+        silenceEnds = Clock::now() + std::chrono::milliseconds (MDNS_WAIT_MS);
 
         for (const auto& f : fds)
         {
@@ -422,19 +375,23 @@ void MDNSHandler::handOver()
 {
     const std::lock_guard<std::mutex> lock (m_mutex);
 
-    if (m_remotes.empty())
-        m_remotes.push_back ({ "no remote", OSC_DEFAULT_IP.toStdString(), kNoRemotePort });
-
     // The controller owns this handler and raises the quit request, under m_mutex, before it
     // goes away: while the request is down, it is alive. No creation lock is taken here.
     if (! m_quitRequested)
     {
         using namespace varnholt;
-        const auto& first = m_remotes.front();
         const juce::ScopedLock sl (m_controller.m_lock);
         m_controller.SetParameterChanged (kSource_controller, kChange_ip_address);
-        m_controller.SetIpAddress (kSource_controller, juce::String::fromUTF8 (first.ip.c_str()));
-        m_controller.SetPort (kSource_controller, first.port);
+
+        // Only a renderer that answered moves the link. Without one the address stays what the
+        // user typed, the project restored or an earlier search found: a quiet network must not
+        // silently send a live session to the wrong place.
+        if (! m_remotes.empty())
+        {
+            const auto& first = m_remotes.front();
+            m_controller.SetIpAddress (kSource_controller, juce::String::fromUTF8 (first.ip.c_str()));
+            m_controller.SetPort (kSource_controller, first.port);
+        }
     }
 
     m_remotes.clear();

@@ -55,8 +55,18 @@ public:
     // a renderer during a search is collected.
     void takeLogLine (const std::string& line);
 
+    // The service types: the renderers' one that a search asks for, and the plug-ins' one that
+    // the responder answers for and a renderer's question names.
     static constexpr const char* kRendererService = "_vhremote._udp.local.";
     static constexpr const char* kPluginService = "_vhplugin._udp.local.";
+
+    // A search ends after the library's wait without a datagram, and in any case after
+    // kSearchLimitMs, so a flood of datagrams can't keep it (and a responder waiting for it)
+    // busy. The run loop turns every kRunLoopTurnMs and lets a new host address settle for
+    // kAddressSettleMs before the responder announces it.
+    static constexpr int kSearchLimitMs = 3000;
+    static constexpr int kRunLoopTurnMs = 100;
+    static constexpr int kAddressSettleMs = 5000;
 
     // A question line "a.b.c.d:port : question PTR <name>", giving the name asked for.
     static std::optional<std::string> ParseQuestionLine (std::string_view line);

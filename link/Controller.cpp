@@ -64,7 +64,7 @@ CController::CController()
 
     m_mdnsHandler->setHostname (localHostName());
     m_mdnsHandler->setPort (static_cast<uint16_t> (kPortIn));
-    m_mdnsHandler->setServiceName (kPluginServiceType);
+    m_mdnsHandler->setServiceName (MDNSHandler::kPluginService);
 
     {
         const juce::ScopedLock sl (m_lock);

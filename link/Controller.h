@@ -46,7 +46,6 @@ public:
     static constexpr int kPortIn = 5342;
     static constexpr int kTimerIntervalMs = 50;
     static constexpr int32_t kTickCountLimit = 65535;
-    static constexpr const char* kPluginServiceType = "_vhplugin._udp.local.";
 
     int32_t m_pingTicks = 0;
     int32_t m_replyLayer = -1;

@@ -10,7 +10,6 @@
 #include <sys/eventfd.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <system_error>
 #include <vector>
@@ -19,9 +18,6 @@ namespace mdns_cpp {
 
 namespace {
 
-constexpr int kResponderWaitMs = 1000;
-constexpr size_t kReceiveBufferSize = 2048;
-constexpr int kMaxDiscoverySockets = 32;
 // The replies to the wake-up query are read only while they are already
 // waiting; the cap keeps a flood of datagrams from holding the stop up.
 constexpr int kMaxDiscoveryReadRounds = 64;
@@ -147,7 +143,7 @@ void mDNS::runMainLoop()
     LogMessage() << "Service mDNS: " << settings.name << ":" << settings.port << "\n";
     LogMessage() << "Hostname: " << settings.hostname << "\n";
 
-    std::vector<uint8_t> buffer(kReceiveBufferSize);
+    std::vector<uint8_t> buffer(MDNS_RECEIVE_BUFFER_SIZE);
     std::vector<pollfd> fds;
     for (const int sock : sockets)
         fds.push_back({sock, POLLIN, 0});
@@ -156,7 +152,7 @@ void mDNS::runMainLoop()
 
     while (running_)
     {
-        const int ready = mdns_poll(fds.data(), fds.size(), kResponderWaitMs);
+        const int ready = mdns_poll(fds.data(), fds.size(), MDNS_WAIT_MS);
         if (ready < 0)
             break;
         if (ready == 0)
@@ -208,8 +204,8 @@ void mDNS::runMainLoop()
 
 void mDNS::executeDiscovery()
 {
-    int sockets[kMaxDiscoverySockets];
-    const int count = openClientSockets(sockets, kMaxDiscoverySockets, 0);
+    int sockets[MDNS_MAX_CLIENT_SOCKETS];
+    const int count = openClientSockets(sockets, MDNS_MAX_CLIENT_SOCKETS, 0);
     if (count <= 0)
     {
         LogMessage() << "Failed to open any client sockets" << "\n";
@@ -219,37 +215,10 @@ void mDNS::executeDiscovery()
     LogMessage() << "Opened " << count << " socket" << "s" << " for DNS-SD\n";
     LogMessage() << "Sending DNS-SD discovery\n";
     for (int i = 0; i < count; ++i)
-    {
-        sockaddr_storage own{};
-        socklen_t ownLength = sizeof(own);
-        bool sent = false;
-        if (getsockname(sockets[i], reinterpret_cast<sockaddr*>(&own), &ownLength) == 0)
-        {
-            if (own.ss_family == AF_INET6)
-            {
-                sockaddr_in6 group{};
-                group.sin6_family = AF_INET6;
-                group.sin6_port = htons(MDNS_PORT);
-                inet_pton(AF_INET6, "ff02::fb", &group.sin6_addr);
-                sent = sendto(sockets[i], mdns_services_query, MDNS_SERVICES_QUERY_SIZE, 0,
-                              reinterpret_cast<const sockaddr*>(&group), sizeof(group)) >= 0;
-            }
-            else
-            {
-                sockaddr_in group{};
-                group.sin_family = AF_INET;
-                group.sin_port = htons(MDNS_PORT);
-                group.sin_addr.s_addr = htonl((224u << 24) | 251u);
-                sent = sendto(sockets[i], mdns_services_query, MDNS_SERVICES_QUERY_SIZE, 0,
-                              reinterpret_cast<const sockaddr*>(&group), sizeof(group)) >= 0;
-            }
-        }
-        const int error = errno;
-        if (!sent)
+        if (const int error = mdns_multicast_send(sockets[i], mdns_services_query, MDNS_SERVICES_QUERY_SIZE))
             LogMessage() << "Failed to send DNS-DS discovery: " << errorText(error) << " \n";
-    }
 
-    std::vector<uint8_t> buffer(kReceiveBufferSize);
+    std::vector<uint8_t> buffer(MDNS_RECEIVE_BUFFER_SIZE);
     LogMessage() << "Reading DNS-SD replies\n";
     std::vector<pollfd> fds;
     for (int i = 0; i < count; ++i)

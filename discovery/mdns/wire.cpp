@@ -21,6 +21,18 @@ uint32_t read32(const uint8_t* p)
     return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
 }
 
+// The mDNS groups: 224.0.0.251 and ff02::fb.
+constexpr uint32_t kGroupIpv4 = (224u << 24) | 251u;
+
+in6_addr groupIpv6()
+{
+    in6_addr address{};
+    address.s6_addr[0] = 0xFF;
+    address.s6_addr[1] = 0x02;
+    address.s6_addr[15] = 0xFB;
+    return address;
+}
+
 bool isPointer(uint8_t lengthByte) { return lengthByte >= 0xC0; }
 
 size_t pointerTarget(const uint8_t* p) { return (size_t{p[0] & 0x3Fu} << 8) | p[1]; }
@@ -146,7 +158,7 @@ int mdns_socket_open_ipv4(sockaddr_in* saddr)
     setsockopt(sock, IPPROTO_IP, IP_MULTICAST_LOOP, &loop, sizeof(loop));
 
     ip_mreq request{};
-    request.imr_multiaddr.s_addr = htonl((224u << 24) | 251u);
+    request.imr_multiaddr.s_addr = htonl(kGroupIpv4);
     request.imr_interface.s_addr = saddr ? saddr->sin_addr.s_addr : htonl(INADDR_ANY);
     if (setsockopt(sock, IPPROTO_IP, IP_ADD_MEMBERSHIP, &request, sizeof(request)) != 0)
     {
@@ -193,7 +205,7 @@ int mdns_socket_open_ipv6(sockaddr_in6* saddr)
     setsockopt(sock, IPPROTO_IPV6, IPV6_MULTICAST_LOOP, &loop, sizeof(loop));
 
     ipv6_mreq request{};
-    inet_pton(AF_INET6, "ff02::fb", &request.ipv6mr_multiaddr);
+    request.ipv6mr_multiaddr = groupIpv6();
     request.ipv6mr_interface = 0;
     if (setsockopt(sock, IPPROTO_IPV6, IPV6_JOIN_GROUP, &request, sizeof(request)) != 0)
     {
@@ -242,29 +254,44 @@ ssize_t mdns_receive(int sock, void* buffer, size_t capacity, sockaddr_storage* 
     return recvfrom(sock, buffer, capacity, 0, reinterpret_cast<sockaddr*>(from), fromLength);
 }
 
-void mdns_multicast_send(int sock, const void* buffer, size_t size)
+int mdns_multicast_send(int sock, const void* buffer, size_t size)
 {
     sockaddr_storage own{};
     socklen_t ownLength = sizeof(own);
     if (getsockname(sock, reinterpret_cast<sockaddr*>(&own), &ownLength) != 0)
-        return;
+        return errno;
 
+    sockaddr_storage group{};
+    socklen_t groupLength = 0;
     if (own.ss_family == AF_INET6)
     {
-        sockaddr_in6 group{};
-        group.sin6_family = AF_INET6;
-        group.sin6_port = htons(MDNS_PORT);
-        inet_pton(AF_INET6, "ff02::fb", &group.sin6_addr);
-        sendto(sock, buffer, size, 0, reinterpret_cast<const sockaddr*>(&group), sizeof(group));
+        auto& group6 = reinterpret_cast<sockaddr_in6&>(group);
+        group6.sin6_family = AF_INET6;
+        group6.sin6_port = htons(MDNS_PORT);
+        group6.sin6_addr = groupIpv6();
+        groupLength = sizeof(group6);
     }
     else
     {
-        sockaddr_in group{};
-        group.sin_family = AF_INET;
-        group.sin_port = htons(MDNS_PORT);
-        group.sin_addr.s_addr = htonl((224u << 24) | 251u);
-        sendto(sock, buffer, size, 0, reinterpret_cast<const sockaddr*>(&group), sizeof(group));
+        auto& group4 = reinterpret_cast<sockaddr_in&>(group);
+        group4.sin_family = AF_INET;
+        group4.sin_port = htons(MDNS_PORT);
+        group4.sin_addr.s_addr = htonl(kGroupIpv4);
+        groupLength = sizeof(group4);
     }
+    if (sendto(sock, buffer, size, 0, reinterpret_cast<const sockaddr*>(&group), groupLength) < 0)
+        return errno;
+    return 0;
+}
+
+uint16_t mdns_socket_port(int sock)
+{
+    sockaddr_storage own{};
+    socklen_t ownLength = sizeof(own);
+    if (getsockname(sock, reinterpret_cast<sockaddr*>(&own), &ownLength) != 0)
+        return 0;
+    return ntohs(own.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(own).sin6_port
+                                           : reinterpret_cast<const sockaddr_in&>(own).sin_port);
 }
 
 void mdns_records_parse(int sock, const sockaddr* from, size_t addrlen, const void* buffer, size_t size,

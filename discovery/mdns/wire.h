@@ -25,6 +25,13 @@ inline constexpr size_t MDNS_HEADER_SIZE = 12;
 inline constexpr int MDNS_MAX_POINTER_JUMPS = 16;
 inline constexpr size_t MDNS_MAX_LABEL_LENGTH = 63;
 
+// What every reader of datagrams shares: its buffer, the client sockets it
+// opens at most (one per interface address), and one wait for datagrams,
+// which is the responder's turn and the silence that ends a search.
+inline constexpr size_t MDNS_RECEIVE_BUFFER_SIZE = 2048;
+inline constexpr int MDNS_MAX_CLIENT_SOCKETS = 32;
+inline constexpr int MDNS_WAIT_MS = 1000;
+
 enum mdns_record_type : uint16_t {
     MDNS_TYPE_A = 1,
     MDNS_TYPE_PTR = 12,
@@ -90,8 +97,13 @@ int mdns_poll(pollfd* fds, size_t count, int timeoutMs);
 // Receives one datagram and its sender; the datagram's size, or 0 or less on failure.
 ssize_t mdns_receive(int sock, void* buffer, size_t capacity, sockaddr_storage* from, socklen_t* fromLength);
 
-// Sends one datagram to the mDNS group of the socket's own family.
-void mdns_multicast_send(int sock, const void* buffer, size_t size);
+// Sends one datagram to the mDNS group of the socket's own family: 0, or the
+// error number of the failure (the socket's own address unreadable, or the
+// send itself). Every multicast datagram of the library goes through here.
+int mdns_multicast_send(int sock, const void* buffer, size_t size);
+
+// The port a socket is bound to; 0 when it cannot be read.
+uint16_t mdns_socket_port(int sock);
 
 // Reads `records` resource records from *offset on and reports each to the
 // callback; *offset ends behind the last record that lay within the datagram.
