@@ -31,7 +31,9 @@ const char* const kRendererAddress = "192.0.2.2";
 class RendererPeer
 {
 public:
-    bool start()
+    // Unannounced, the renderer's stack runs but registers its renderer only
+    // when asked to ("announce").
+    bool start(bool announced)
     {
         const char* ns = std::getenv("VH_RENDERER_NETNS");
         if (ns == nullptr)
@@ -47,7 +49,7 @@ public:
         posix_spawn_file_actions_addclose(&actions, in[1]);
         posix_spawn_file_actions_addclose(&actions, out[0]);
         const char* argv[] = {"ip", "netns", "exec", ns, "/usr/bin/python3", VH_RENDERER_PEER, kRendererAddress,
-                              "vhr0", nullptr};
+                              "vhr0", announced ? nullptr : "--unannounced", nullptr};
         const int spawned = posix_spawnp(&pid_, "ip", &actions, nullptr, const_cast<char* const*>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
         ::close(in[0]);
@@ -191,8 +193,10 @@ protected:
     {
         ASSERT_NE(std::getenv("VH_RENDERER_NETNS"), nullptr) << "run this program through run_two_netns.sh";
         ASSERT_TRUE(onlyPluginSideExists()) << "the namespace holds more than lo and the veth end";
-        ASSERT_TRUE(peer.start()) << "the zeroconf renderer did not come up";
+        ASSERT_TRUE(peer.start(announcedAtStart())) << "the zeroconf renderer did not come up";
     }
+
+    virtual bool announcedAtStart() const { return true; }
 
     static bool onlyPluginSideExists()
     {
@@ -208,6 +212,89 @@ protected:
     }
 
     RendererPeer peer;
+};
+
+class RendererLater : public RealStack
+{
+protected:
+    bool announcedAtStart() const override { return false; }
+};
+
+// The renderer's stack asks for plug-ins until the plug-in's next search
+// for renderers reaches it (its responder may not listen yet at first).
+bool askUntilTheNextSearch(RendererPeer& peer)
+{
+    const auto rendererQuery = [](const juce::var& d) { return isQuestionFor(d, "_vhremote._udp.local."); };
+    const int before = countFrom(peer.mdns(0), 4, rendererQuery);
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        peer.request("{\"cmd\": \"ask\", \"name\": \"_vhplugin._udp.local.\"}");
+        if (waitUntil([&] { return countFrom(peer.mdns(0), 4, rendererQuery) > before; }, 150))
+            return true;
+    }
+    return false;
+}
+
+// The saved block with another renderer address: version, address and its
+// zero byte, then the four numbers as they were.
+juce::MemoryBlock withAddress(const juce::MemoryBlock& saved, const std::string& address)
+{
+    const auto* bytes = static_cast<const char*>(saved.getData());
+    const size_t end = std::string(bytes + 4, saved.getSize() - 4).find('\0');
+    juce::MemoryBlock block(bytes, 4);
+    block.append(address.c_str(), address.size() + 1);
+    block.append(bytes + 4 + end + 1, saved.getSize() - 4 - end - 1);
+    return block;
+}
+
+std::string savedAddress(CPlugin& plugin)
+{
+    juce::MemoryBlock saved;
+    plugin.getStateInformation(saved);
+    if (saved.getSize() < 5)
+        return {};
+    return std::string(static_cast<const char*>(saved.getData()) + 4, saved.getSize() - 4).c_str();
+}
+
+// Counts the link's tempo datagrams (its keep-alive) that reach port 5341 of
+// a loopback address in the plug-in's own namespace.
+class KeepAliveListener
+{
+public:
+    explicit KeepAliveListener(const char* address)
+    {
+        sock_ = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const sockaddr_in local = mdns_test::ipv4Sender(address, 5341);
+        if (sock_ >= 0 && ::bind(sock_, reinterpret_cast<const sockaddr*>(&local), sizeof(local)) != 0)
+        {
+            ::close(sock_);
+            sock_ = -1;
+        }
+        if (sock_ >= 0)
+            ::fcntl(sock_, F_SETFL, O_NONBLOCK);
+    }
+
+    ~KeepAliveListener()
+    {
+        if (sock_ >= 0)
+            ::close(sock_);
+    }
+
+    bool bound() const { return sock_ >= 0; }
+
+    // The tempo datagrams received since the last call.
+    int take()
+    {
+        static const std::string path("/vh/plugin/tempo\0", 17);
+        int count = 0;
+        char buffer[512];
+        for (ssize_t n; sock_ >= 0 && (n = ::recv(sock_, buffer, sizeof(buffer), 0)) > 0;)
+            count += std::string(buffer, static_cast<size_t>(n)).rfind(path, 0) == 0 ? 1 : 0;
+        return count;
+    }
+
+private:
+    int sock_ = -1;
 };
 
 }  // namespace
@@ -295,6 +382,51 @@ TEST_F(RealStack, RendererAndPluginFindEachOther)
     const auto types = peer.request("{\"cmd\": \"types\", \"timeout\": 3}")["types"];
     ASSERT_NE(types.getArray(), nullptr);
     EXPECT_TRUE(types.getArray()->contains(juce::var("_vhplugin._udp.local."))) << juce::JSON::toString(types, true);
+
+    plugin.reset();
+}
+
+TEST_F(RendererLater, RestoredAddressHoldsUntilARendererAnswers)
+{
+    KeepAliveListener restored("127.0.0.2");
+    ASSERT_TRUE(restored.bound());
+
+    // The host loads the plug-in and at once restores a project saved with
+    // the renderer at 127.0.0.2; no renderer announces itself.
+    auto plugin = std::make_unique<CPlugin>();
+    juce::MemoryBlock saved;
+    plugin->getStateInformation(saved);
+    const auto project = withAddress(saved, "127.0.0.2");
+    plugin->setStateInformation(project.getData(), static_cast<int>(project.getSize()));
+    ASSERT_EQ(controllerAddress(), "127.0.0.2");
+
+    // The first search and a second one, which a renderer's question starts
+    // after the first has ended, both go unanswered.
+    const auto rendererQuery = [](const juce::var& d) { return isQuestionFor(d, "_vhremote._udp.local."); };
+    ASSERT_TRUE(waitUntil([&] { return countFrom(peer.mdns(0), 4, rendererQuery) >= 1; }, 250));
+    ASSERT_TRUE(askUntilTheNextSearch(peer));
+    pump(50);
+    tookAddressChange(*plugin);
+    ASSERT_TRUE(waitUntil([&] { return tookAddressChange(*plugin); }, 300)) << "the second search did not end";
+
+    EXPECT_EQ(controllerAddress(), "127.0.0.2");
+    EXPECT_EQ(savedAddress(*plugin), "127.0.0.2");
+    restored.take();
+    int keepAlive = 0;
+    EXPECT_TRUE(waitUntil([&] { return (keepAlive += restored.take()) >= 2; }, 250))
+        << "keep-alive datagrams at 127.0.0.2: " << keepAlive;
+
+    // A renderer comes up and answers the next search: the link moves to it.
+    EXPECT_EQ(peer.request("{\"cmd\": \"announce\"}")["announced"].toString(), "studio-b._vhremote._udp.local.");
+    ASSERT_TRUE(askUntilTheNextSearch(peer));
+    ASSERT_TRUE(waitUntil([] { return controllerAddress() == kRendererAddress; }, 300));
+    EXPECT_EQ(savedAddress(*plugin), kRendererAddress);
+    EXPECT_TRUE(waitUntil([&] {
+        for (const auto& m : peer.osc())
+            if (m["path"].toString() == "/vh/plugin/tempo" && m["from"].toString() == kPluginAddress)
+                return true;
+        return false;
+    }, 250)) << "no keep-alive reached the renderer";
 
     plugin.reset();
 }

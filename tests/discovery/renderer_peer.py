@@ -16,10 +16,12 @@ Commands on stdin, one JSON object per line; each gets one JSON line back:
   {"cmd": "resolve", "type": T, "timeout": S}
                                     browse for T and resolve the first instance
   {"cmd": "types", "timeout": S}    the service types that answer the meta query
-It prints {"ready": true} once the renderer is registered, and exits when
-stdin closes, and in any case after LIFETIME_S seconds.
+  {"cmd": "announce"}               registers the renderer, when started --unannounced
+It prints {"ready": true} once the renderer is registered (with --unannounced,
+once its stack runs), and exits when stdin closes, and in any case after
+LIFETIME_S seconds.
 
-Usage: renderer_peer.py ADDRESS INTERFACE
+Usage: renderer_peer.py ADDRESS INTERFACE [--unannounced]
 """
 
 import json
@@ -215,6 +217,7 @@ def resolve(zc, service_type, timeout):
 
 def main():
     address, interface = sys.argv[1:3]
+    announced = "--unannounced" not in sys.argv[3:]
     capture = Capture(interface)
     capture.start()
     osc = OscListener(5341)
@@ -223,7 +226,8 @@ def main():
     info = ServiceInfo("_vhremote._udp.local.", "studio-b._vhremote._udp.local.",
                        addresses=[socket.inet_aton(address)], port=9000, server="renderer-b.local.",
                        properties={"v": "1"})
-    zc.register_service(info)
+    if announced:
+        zc.register_service(info)
     emit({"ready": True})
 
     deadline = time.monotonic() + LIFETIME_S
@@ -251,6 +255,11 @@ def main():
                     emit({"asked": command["name"]})
                 elif what == "resolve":
                     emit(resolve(zc, command["type"], float(command.get("timeout", 5))))
+                elif what == "announce":
+                    if not announced:
+                        zc.register_service(info)
+                        announced = True
+                    emit({"announced": info.name})
                 elif what == "types":
                     found = ZeroconfServiceTypes.find(zc=zc, timeout=float(command.get("timeout", 3)))
                     emit({"types": list(found)})
