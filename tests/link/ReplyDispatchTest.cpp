@@ -402,6 +402,24 @@ TEST_F (Replies, LinkStateFollowsTheRenderersSilence)
     EXPECT_FALSE (linkStatePosted()) << "a reply while the link is healthy";
 }
 
+TEST_F (Replies, AReplyEndsASilenceOnlyAfterAHundredTicks)
+{
+    struct Case { int silentTicks; bool linkStatePosted; };
+    const Case cases[] = { { 99, false }, { 100, true }, { 101, true } };
+
+    for (const auto& c : cases)
+    {
+        reply ("/vh/plugin/obj/render/width/77", { Arg::f (1.0f) });
+        tick (c.silentTicks);
+        test::clearSets (a->m_messageHandler);
+
+        reply ("/vh/plugin/obj/render/width/77", { Arg::f (1.0f) });
+        ASSERT_TRUE (test::allDelivered (a->m_messageHandler));
+        EXPECT_EQ (setOf (a->m_messageHandler, kSource_editor).count (kChange_connection_state) > 0, c.linkStatePosted)
+            << c.silentTicks << " silent ticks";
+    }
+}
+
 TEST_F (Replies, RendererChangeGesturesCloseOnTheNinthQuietTick)
 {
     test::HostRecorder host (*a);

@@ -1,5 +1,7 @@
 #include "TestSupport.h"
 
+#include <memory>
+
 using namespace varnholt;
 using namespace varnholt::test;
 
@@ -106,11 +108,84 @@ TEST (MessageHandler, TakeChangedRemovesOnlyTheAskedTypesInOneStep)
     EXPECT_EQ (setOf (handler, kSource_controller), (std::set<DataChangeType> { kChange_object_number }));
 }
 
+namespace
+{
+// Ends the queue's thread the way the destructor does; from then on only the test delivers. The
+// post wakes a parked thread, which then sees the stop.
+void stopTheQueuesThread (VH_MessageHandler& handler)
+{
+    handler.m_stop = true;
+    handler.setParameterChanged (kSource_host, kChange_ball);
+    handler.m_thread.join();
+}
+} // namespace
+
 TEST (MessageHandler, DestroyingWithPendingMessagesDropsThem)
 {
-    for (int i = 0; i < 50; ++i)
+    // The destructor stops the thread while it lingers, is parked (after a pause) or is about to
+    // deliver; the test holds the queue's mutex meanwhile, as a consumer does for a moment, so a
+    // message still pending then must stay pending. A round whose message the thread delivered
+    // before the test held the mutex proves nothing and is not counted.
+    int checked = 0;
+    for (int round = 0; round < 40 && checked < 6; ++round)
     {
-        VH_MessageHandler handler;
-        handler.setParameterChanged (kSource_host, kChange_width);
+        auto handler = std::make_unique<VH_MessageHandler>();
+        if (round % 2 == 1)
+            std::this_thread::sleep_for (std::chrono::milliseconds (150));
+        handler->setParameterChanged (kSource_host, kChange_width);
+
+        {
+            std::lock_guard<std::mutex> lock (handler->m_queueMutex);
+            if (! handler->m_messages.back().pending)
+                continue;
+
+            handler->m_stop = true;
+            handler->m_thread.join();
+
+            EXPECT_TRUE (handler->m_messages.back().pending) << round;
+            for (const auto& set : handler->m_changed)
+                EXPECT_TRUE (set.empty()) << round;
+            ++checked;
+        }
+        handler.reset();
     }
+    EXPECT_GT (checked, 0);
+}
+
+TEST (MessageHandler, NeverDeliveredInTheMillisecondOfItsPosting)
+{
+    VH_MessageHandler handler;
+    stopTheQueuesThread (handler);
+
+    // A round counts when the delivery attempt and the look both fell in the posting millisecond.
+    int checked = 0;
+    for (int round = 0; round < 100 && checked < 10; ++round)
+    {
+        int64_t posted = 0;
+        {
+            std::lock_guard<std::mutex> lock (handler.m_queueMutex);
+            for (auto& set : handler.m_changed)
+                set.clear();
+        }
+        handler.setParameterChanged (kSource_host, kChange_width);
+        {
+            std::lock_guard<std::mutex> lock (handler.m_queueMutex);
+            posted = handler.m_messages.back().timeMs;
+        }
+
+        handler.deliverDue();
+        const bool delivered = handler.isChanged (kSource_editor, kChange_width);
+        if (VH_MessageHandler::nowMs() == posted)
+        {
+            EXPECT_FALSE (delivered) << round;
+            ++checked;
+        }
+
+        // The next millisecond delivers it.
+        while (VH_MessageHandler::nowMs() <= posted)
+            std::this_thread::yield();
+        handler.deliverDue();
+        EXPECT_TRUE (handler.isChanged (kSource_editor, kChange_width)) << round;
+    }
+    EXPECT_GT (checked, 0);
 }

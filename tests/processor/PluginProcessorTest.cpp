@@ -65,10 +65,13 @@ TEST (PluginProcessor, ObjectNumbersFollowTheHighestRegistered)
     }
 
     // The registration is the renderer link's doing: the editor hears of it, the link doesn't.
+    // Each instance's own queue delivers its changes, so each is waited for.
     ASSERT_TRUE (allDelivered (e->m_messageHandler));
     EXPECT_TRUE (e->m_messageHandler.isChanged (kSource_editor, kChange_object_number));
     EXPECT_FALSE (e->m_messageHandler.isChanged (kSource_controller, kChange_object_number));
+    ASSERT_TRUE (allDelivered (a->m_messageHandler));
     EXPECT_TRUE (a->m_messageHandler.isChanged (kSource_host, kChange_plugin_list));
+    EXPECT_FALSE (a->m_messageHandler.isChanged (kSource_controller, kChange_plugin_list));
 }
 
 TEST (PluginProcessor, LastInstanceTakesTheControllerAndTheNextStartsAfresh)
