@@ -53,6 +53,13 @@ bool PaintKnob (juce::Graphics& g, float w, float arcFrom, float angle)
     return true;
 }
 
+// The framework's rotary colours, beside the value box's: the knobs paint from the palette.
+void SetRotaryColours (juce::Slider& knob)
+{
+    knob.setColour (juce::Slider::rotarySliderOutlineColourId, colours::knobBody);
+    knob.setColour (juce::Slider::rotarySliderFillColourId, colours::accent);
+}
+
 } // namespace
 
 //==============================================================================
@@ -77,8 +84,7 @@ void CKnob::paint (juce::Graphics& g)
 void CKnob::InitStyle()
 {
     SetColours (colours::box, colours::panel);
-    setColour (rotarySliderOutlineColourId, colours::knobBody);
-    setColour (rotarySliderFillColourId, colours::accent);
+    SetRotaryColours (*this);
 }
 
 //==============================================================================
@@ -110,8 +116,7 @@ void CDbKnob::paint (juce::Graphics& g)
 void CDbKnob::InitStyle()
 {
     SetColours (colours::box, colours::panel);
-    setColour (rotarySliderOutlineColourId, colours::knobBody);
-    setColour (rotarySliderFillColourId, colours::accent);
+    SetRotaryColours (*this);
 }
 
 } // namespace varnholt

@@ -80,14 +80,13 @@ void DrawOneLine (juce::Graphics& g, const juce::String& text, juce::Rectangle<i
     g.drawFittedText (text, area, juce::Justification::centred, 1, kMinimumSqueeze);
 }
 
-void PaintTrack (juce::Graphics& g, juce::Rectangle<int> slit, juce::Rectangle<float> thumb, juce::Rectangle<float> line)
+// The line is placed from the proportion that GetThumb stores, so the thumb comes first.
+void PaintThumb (juce::Graphics& g, CSlider& widget)
 {
-    g.setColour (colours::groove);
-    g.fillRect (slit);
     g.setColour (colours::thumb);
-    g.fillRoundedRectangle (thumb, 3.0f);
+    g.fillRoundedRectangle (widget.GetThumb(), 3.0f);
     g.setColour (colours::accent);
-    g.fillRect (line);
+    g.fillRect (widget.GetThumbLine());
 }
 
 struct ScaleMark
@@ -146,7 +145,9 @@ void CSlider::mouseDrag (const juce::MouseEvent& e)
 
 void CSlider::paint (juce::Graphics& g)
 {
-    PaintTrack (g, GetSlitRect(), GetThumb(), GetThumbLine());
+    g.setColour (colours::groove);
+    g.fillRect (GetSlitRect());
+    PaintThumb (g, *this);
     DrawOneLine (g, DisplayText(), GetDisplayRect(), 14.0f);
     DrawOneLine (g, getName(), GetLabelRect(), 18.0f);
 }
@@ -273,9 +274,8 @@ void DbSlider2::mouseDrag (const juce::MouseEvent& e)
 
 void DbSlider2::paint (juce::Graphics& g)
 {
-    const auto slit = GetSlitRect();
     g.setColour (colours::groove);
-    g.fillRect (slit);
+    g.fillRect (GetSlitRect());
 
     const auto w = getWidth();
     for (const auto& mark : kFaderScale)
@@ -285,7 +285,7 @@ void DbSlider2::paint (juce::Graphics& g)
         DrawOneLine (g, mark.label, { w - 15, mark.labelY, 12, 12 }, 10.0f);
     }
 
-    PaintTrack (g, slit, GetThumb(), GetThumbLine());
+    PaintThumb (g, *this);
 }
 
 void DbSlider2::InitStyle()
