@@ -32,6 +32,11 @@ inline constexpr size_t MDNS_RECEIVE_BUFFER_SIZE = 2048;
 inline constexpr int MDNS_MAX_CLIENT_SOCKETS = 32;
 inline constexpr int MDNS_WAIT_MS = 1000;
 
+inline constexpr uint16_t MDNS_CLASS_IN = 1;
+// In a question's class the top bit asks for a unicast answer; in a record's
+// class it is the cache-flush bit.
+inline constexpr uint16_t MDNS_CLASS_TOP_BIT = 0x8000;
+
 enum mdns_record_type : uint16_t {
     MDNS_TYPE_A = 1,
     MDNS_TYPE_PTR = 12,
@@ -40,21 +45,16 @@ enum mdns_record_type : uint16_t {
     MDNS_TYPE_SRV = 33,
 };
 
-inline constexpr uint16_t MDNS_CLASS_IN = 1;
-// In a question's class the top bit asks for a unicast answer; in a record's
-// class it is the cache-flush bit.
-inline constexpr uint16_t MDNS_CLASS_TOP_BIT = 0x8000;
-
-// Flags of a DNS message header.
-inline constexpr uint16_t MDNS_FLAG_RESPONSE = 0x8000;
-inline constexpr uint16_t MDNS_FLAG_OPCODE_MASK = 0x7800;
-inline constexpr uint16_t MDNS_FLAGS_AUTHORITATIVE_ANSWER = 0x8400;
-
 enum mdns_entry_type : int {
     MDNS_ENTRY_ANSWER = 1,
     MDNS_ENTRY_AUTHORITY = 2,
     MDNS_ENTRY_ADDITIONAL = 3,
 };
+
+// Flags of a DNS message header.
+inline constexpr uint16_t MDNS_FLAG_RESPONSE = 0x8000;
+inline constexpr uint16_t MDNS_FLAG_OPCODE_MASK = 0x7800;
+inline constexpr uint16_t MDNS_FLAGS_AUTHORITATIVE_ANSWER = 0x8400;
 
 // The DNS-SD meta query: one question for "_services._dns-sd._udp.local." of
 // type PTR, class IN with the unicast-answer bit.
