@@ -5,6 +5,8 @@
 
 #include <unistd.h>
 
+#include <cctype>
+#include <cstring>
 #include <mutex>
 #include <optional>
 
@@ -49,11 +51,17 @@ std::string localHostName()
     if (::gethostname (name, 255) != 0)
         return {};
 
-    auto text = juce::String::fromUTF8 (name);
-    const auto local = text.toLowerCase().lastIndexOf (".local");
-    if (local >= 0)
-        text = text.substring (0, local);
-    return text.toStdString();
+    // Cut as bytes: the name is the system's and need not be valid UTF-8, so no juce::String is
+    // made of it here.
+    std::string text (name);
+    std::string lower (text);
+    for (auto& c : lower)
+        c = static_cast<char> (std::tolower (static_cast<unsigned char> (c)));
+
+    const auto local = lower.rfind (".local");
+    if (local != std::string::npos)
+        text.resize (local);
+    return text;
 }
 } // namespace
 
@@ -223,19 +231,35 @@ void CController::ReconnectOsc()
 
 bool IsDottedIPv4 (const juce::String& text)
 {
-    const auto parts = juce::StringArray::fromTokens (text, ".", "");
-    if (parts.size() != 4)
-        return false;
+    const auto* utf8 = text.toRawUTF8();
+    return IsDottedIPv4 (utf8, std::strlen (utf8));
+}
 
-    for (const auto& part : parts)
+bool IsDottedIPv4 (const char* bytes, size_t length)
+{
+    // Byte by byte, without tokenising: the bytes may come straight from a saved block.
+    int octets = 0;
+    size_t k = 0;
+
+    while (octets < 4)
     {
-        if (part.isEmpty() || part.length() > 3 || ! part.containsOnly ("0123456789"))
+        int value = 0;
+        size_t digits = 0;
+        for (; k < length && digits < 4 && bytes[k] >= '0' && bytes[k] <= '9'; ++k, ++digits)
+            value = value * 10 + (bytes[k] - '0');
+
+        if (digits == 0 || digits > 3 || value > 255)
             return false;
-        if (part.getIntValue() > 255)
-            return false;
+
+        if (++octets < 4)
+        {
+            if (k >= length || bytes[k] != '.')
+                return false;
+            ++k;
+        }
     }
 
-    return true;
+    return k == length;
 }
 
 } // namespace varnholt

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "link/ReplyReceiver.h"
 #include "processor/Globals.h"
 
 #include <juce_events/juce_events.h>
@@ -51,7 +52,7 @@ public:
     int32_t m_replyLayer = -1;
     juce::Array<CPlugin*> m_plugins;
     juce::OSCSender m_oscSender;
-    juce::OSCReceiver m_oscReceiver;
+    CReplyReceiver m_oscReceiver;
     juce::String m_ipAddress;
     int32_t m_portOut = kPortOut;
     int32_t m_portIn = kPortIn;
@@ -92,7 +93,9 @@ private:
     JUCE_DECLARE_NON_COPYABLE (CController)
 };
 
-// True for four decimal octets 0..255 separated by dots, nothing else.
+// True for four decimal octets 0..255 separated by dots, nothing else. The form on bytes checks
+// outside bytes before any text is made of them.
 bool IsDottedIPv4 (const juce::String& text);
+bool IsDottedIPv4 (const char* bytes, size_t length);
 
 } // namespace varnholt

@@ -3,7 +3,9 @@
 #include "link/Controller.h"
 #include "processor/PluginProcessor.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace varnholt
 {
@@ -31,18 +33,19 @@ std::optional<SavedState> SavedState::Decode (const void* data, int sizeInBytes)
     if (size < 4 + 1 + 16)
         return std::nullopt;
 
-    const auto* end = static_cast<const char*> (std::memchr (bytes + 4, 0, size - 4));
+    // The address bytes are checked before any text is made of them (a damaged project file may
+    // hold anything there): a dotted IPv4 address, terminated within its longest form.
+    const auto* address = bytes + 4;
+    const auto* end = static_cast<const char*> (std::memchr (address, 0, std::min (size - 4, kMaxAddressLength + 1)));
     if (end == nullptr)
         return std::nullopt;
 
-    const auto addressLength = static_cast<size_t> (end - (bytes + 4));
-    if (4 + addressLength + 1 + 16 > size)
+    const auto addressLength = static_cast<size_t> (end - address);
+    if (4 + addressLength + 1 + 16 > size || ! IsDottedIPv4 (address, addressLength))
         return std::nullopt;
 
     SavedState state;
-    state.address = juce::String::fromUTF8 (bytes + 4, static_cast<int> (addressLength));
-    if (! IsDottedIPv4 (state.address))
-        return std::nullopt;
+    state.address = juce::String (address, addressLength);
 
     juce::MemoryInputStream in (data, size, false);
     state.version = in.readInt();

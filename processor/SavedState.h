@@ -25,6 +25,9 @@ struct SavedState
     // 1.0: major in the high 16 bits, minor in the low 16.
     static constexpr int32_t kVersion = 0x00010000;
 
+    // "255.255.255.255"
+    static constexpr size_t kMaxAddressLength = 15;
+
     void Encode (juce::MemoryBlock& destination) const;
 
     // Nothing for a block too short to hold every field or whose address is not a dotted

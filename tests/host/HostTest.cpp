@@ -2,10 +2,17 @@
 // block, all through the VST3 interface.
 
 #include "HostedPlugin.h"
+#include "../fuzz/HostileBytes.h"
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <array>
+#include <cmath>
 #include <cstring>
 #include <vector>
 
@@ -303,6 +310,68 @@ TEST_F (HostTest, RestoredBlockReachesTheParameters)
     const auto block = HostedPlugin::PluginBlockOf (SavedHostState (Instance()));
     ASSERT_TRUE (block.has_value());
     EXPECT_EQ (BytesOf (*block), bytes);
+}
+
+//==============================================================================
+// Anyone on the network can send to the reply port, and a damaged project file can hold anything:
+// the instance drops such bytes and goes on answering.
+TEST_F (HostTest, HostileBytesLeaveTheInstanceAnswering)
+{
+    const int sender = ::socket (AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE (sender, 0);
+    sockaddr_in port {};
+    port.sin_family = AF_INET;
+    port.sin_port = htons (5342);
+    port.sin_addr.s_addr = htonl (INADDR_LOOPBACK);
+
+    const auto send = [&] (const hostile::Bytes& b)
+    {
+        ::sendto (sender, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*> (&port), sizeof port);
+    };
+
+    hostile::DatagramSource datagrams (0x4057);
+    for (int k = 0; k < 2000; ++k)
+    {
+        send (datagrams.next());
+        if (k % 100 == 99)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
+    }
+
+    // None of these is applied: the saved block afterwards is still the fresh one.
+    const auto fresh = std::string (kFreshBlock.begin(), kFreshBlock.end());
+    const std::vector<hostile::Bytes> damaged = {
+        fresh.substr (0, 10) + "\xcc" "0" + fresh.substr (12),   // malformed UTF-8 in the address
+        fresh.substr (0, 4) + "\xff\xfe\xfd" + fresh.substr (7),
+        fresh.substr (0, 4) + std::string (40, '7'),             // no terminator
+        fresh.substr (0, 13) + "000000000" + fresh.substr (13),   // address too long
+        fresh.substr (0, 20),                                     // cut short
+        "\xcc",
+    };
+
+    const auto saved = SavedHostState (Instance());
+    for (const auto& block : damaged)
+    {
+        const auto restored = HostedPlugin::WithPluginBlock (saved, juce::MemoryBlock (block.data(), block.size()));
+        ASSERT_TRUE (restored.has_value());
+        Instance().setStateInformation (restored->getData(), static_cast<int> (restored->getSize()));
+    }
+
+    // A real reply still reaches the parameter: width 1.5 of object 1 is the middle of its range.
+    constexpr int kWidth = 7;
+    bool applied = false;
+    for (int attempt = 0; attempt < 100 && ! applied; ++attempt)
+    {
+        send (hostile::floatReply ("/vh/plugin/obj/render/width/1", { 1.5f }));
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+        m_plugin->RereadParameters();
+        applied = std::abs (Parameter (kWidth).getValue() - 0.75f) < 1e-4f;
+    }
+    ::close (sender);
+    EXPECT_TRUE (applied) << "the instance no longer takes replies";
+
+    const auto block = HostedPlugin::PluginBlockOf (SavedHostState (Instance()));
+    ASSERT_TRUE (block.has_value());
+    EXPECT_EQ (BytesOf (*block), std::vector<juce::uint8> (kFreshBlock.begin(), kFreshBlock.end()));
 }
 
 } // namespace

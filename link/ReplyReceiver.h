@@ -1,0 +1,56 @@
+#pragma once
+
+#include <juce_events/juce_events.h>
+#include <juce_osc/juce_osc.h>
+
+#include <atomic>
+#include <thread>
+
+namespace varnholt
+{
+
+// The link's reply port: a UDP socket of its own, read by its own thread, which hands each
+// datagram to ReadReply and posts every message that passes to the message thread, where the
+// listeners get it in arrival order. Nothing else of a datagram reaches JUCE's OSC code.
+//
+// connect and disconnect are called with the controller's m_lock held; listeners are added and
+// removed only while the receiver is disconnected, or on the message thread.
+class CReplyReceiver : private juce::MessageListener
+{
+public:
+    using Listener = juce::OSCReceiver::Listener<juce::OSCReceiver::MessageLoopCallback>;
+
+    CReplyReceiver() = default;
+    ~CReplyReceiver() override;
+
+    // Binds the port on every IPv4 address and starts the receive thread; false when the port
+    // can't be bound.
+    bool connect (int port);
+
+    // Stops and joins the receive thread and closes the socket. Messages already posted are still
+    // delivered while the receiver exists.
+    void disconnect();
+
+    void addListener (Listener* listener) { m_listeners.addIfNotAlreadyThere (listener); }
+    void removeListener (Listener* listener) { m_listeners.removeFirstMatchingValue (listener); }
+
+    // The largest UDP payload over IPv4 is 65507 bytes.
+    static constexpr size_t kBufferSize = 65536;
+
+private:
+    struct Reply;
+
+    void run();
+    void handleMessage (const juce::Message& message) override;
+
+    juce::Array<Listener*> m_listeners;
+    int m_socket = -1;
+    int m_wakeRead = -1;    // a byte on this pipe ends the thread's wait at once
+    int m_wakeWrite = -1;
+    std::atomic<bool> m_stop { false };
+    std::thread m_thread;
+
+    JUCE_DECLARE_NON_COPYABLE (CReplyReceiver)
+};
+
+} // namespace varnholt
