@@ -1,0 +1,599 @@
+// The window's behaviour: what each control writes when the user moves it, and the refresh that
+// takes the instance's changes back into the controls. Message thread only.
+
+#include "editor/PluginEditor.h"
+
+#include "link/Controller.h"
+#include "processor/PluginProcessor.h"
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+
+namespace varnholt
+{
+
+namespace
+{
+
+constexpr int kMinObject = 1;
+constexpr int kMaxObject = 128;
+constexpr float kMinDb = -84.0f;
+constexpr float kMaxDb = 12.0f;
+
+// The key under which a text box remembers the text the window last put into it.
+const juce::Identifier kShownText { "shownText" };
+
+// The types whose arrival in the editor's set makes a refresh count as busy.
+const std::set<DataChangeType>& RefreshTypes()
+{
+    static const auto types = []
+    {
+        auto all = AutomationParameters;
+        all.insert (PluginInstanceConfig.begin(), PluginInstanceConfig.end());
+        all.insert (OscConfig.begin(), OscConfig.end());
+        return all;
+    }();
+    return types;
+}
+
+// Types the window shows nowhere. Left in its set they would keep every refresh busy.
+const std::set<DataChangeType> kUnshownTypes { kChange_ball, kChange_plugin_list, kChange_timer_interval,
+                                               kChange_connection_state, kChange_instance_config, kChange_snapshot_num,
+                                               kChange_master_level, kChange_master_on, kChange_snapshot_rewrite };
+
+const std::set<DataChangeType>& AllTypes()
+{
+    static const auto types = []
+    {
+        std::set<DataChangeType> all;
+        for (int t = 0; t < kNumChangeTypes; ++t)
+            all.insert (static_cast<DataChangeType> (t));
+        return all;
+    }();
+    return types;
+}
+
+// The leading decimal integer of a text, as atoi reads it, but saturating instead of overflowing;
+// 0 when there is none.
+int32_t LeadingInteger (const juce::String& text)
+{
+    auto p = text.getCharPointer();
+    while (p.isWhitespace())
+        ++p;
+
+    const bool negative = *p == '-';
+    if (*p == '-' || *p == '+')
+        ++p;
+
+    constexpr int64_t limit = static_cast<int64_t> (std::numeric_limits<int32_t>::max()) + 1;
+    int64_t n = 0;
+    for (; p.isDigit(); ++p)
+        n = std::min (limit, n * 10 + static_cast<int64_t> (*p - '0'));
+
+    n = negative ? -n : std::min (n, limit - 1);
+    return static_cast<int32_t> (n);
+}
+
+juce::String LevelText (float level)
+{
+    return juce::String (level, 1);
+}
+
+} // namespace
+
+//==============================================================================
+void CPluginEditor::sliderValueChanged (juce::Slider* slider)
+{
+    auto& p = Plugin();
+    const bool second = p.m_grabbedBall == 2;
+
+    if (slider == m_xSlider.get() || slider == m_ySlider.get() || slider == m_zSlider.get())
+    {
+        const auto index = static_cast<AutomationParameterIndex> (GetParameterIndexForSlider (static_cast<const CSlider*> (slider)));
+        p.SetParameterValue (kSource_editor, index, static_cast<float> (slider->getValue()));
+    }
+    else if (slider == m_azimSlider.get() || slider == m_elevSlider.get() || slider == m_distSlider.get())
+    {
+        const auto h = m_halfPi;
+        const auto a = static_cast<float> (m_azimSlider->getValue()) * h / 90.0f + h;
+        const auto e = static_cast<float> (m_elevSlider->getValue()) * h / 90.0f - h;
+        const auto d = static_cast<float> (m_distSlider->getValue());
+        const auto t = std::sin (e) * d;
+
+        p.SetParameterValue (kSource_editor, second ? kParam_x2 : kParam_x, (std::cos (a) * t + 1.0f) * 0.5f);
+        p.SetParameterValue (kSource_editor, second ? kParam_y2 : kParam_y, 1.0f - (std::sin (a) * t + 1.0f) * 0.5f);
+        p.SetParameterValue (kSource_editor, second ? kParam_z2 : kParam_z, (std::cos (e) * d + 1.0f) * 0.5f);
+    }
+    else if (slider == m_layerLevelSlider.get())
+    {
+        // The fader runs linearly; the level follows it on a square law.
+        const auto position = juce::jmax (0.0, (slider->getValue() + 84.0) / 96.0);
+        const auto db = std::sqrt (position) * 96.0 - 84.0;
+        SetShownText (*m_layerSliderDisplay, LevelText (static_cast<float> (db)));
+        p.SetParameterValue (kSource_editor, kParam_layer_level, static_cast<float> (db));
+    }
+    else
+    {
+        const auto index = GetParameterIndexForSlider (dynamic_cast<const CSlider*> (slider));
+        if (index != kParam_count)
+            p.SetParameterValue (kSource_editor, static_cast<AutomationParameterIndex> (index), static_cast<float> (slider->getValue()));
+    }
+}
+
+int CPluginEditor::GetParameterIndexForSlider (const CSlider* slider) const
+{
+    const bool second = Plugin().m_grabbedBall == 2;
+
+    if (slider == nullptr)
+        return kParam_count;
+    if (slider == m_xSlider.get())
+        return second ? kParam_x2 : kParam_x;
+    if (slider == m_ySlider.get())
+        return second ? kParam_y2 : kParam_y;
+    if (slider == m_zSlider.get())
+        return second ? kParam_z2 : kParam_z;
+    if (slider == m_layerLevelSlider.get())
+        return kParam_layer_level;
+    if (slider == m_layerNumSlider.get())
+        return kParam_layer_num;
+    if (slider == m_widthKnob.get())
+        return kParam_width;
+    if (slider == m_curvePosKnob.get())
+        return kParam_curve_pos;
+    if (slider == m_reverbKnob.get())
+        return kParam_reverb_level;
+    if (slider == m_pairSpreadKnob.get())
+        return kParam_pair_spread;
+    return kParam_count;
+}
+
+void CPluginEditor::sliderDragStarted (juce::Slider* slider)
+{
+    const auto index = static_cast<AutomationParameterIndex> (GetParameterIndexForSlider (dynamic_cast<const CSlider*> (slider)));
+    auto* parameter = dynamic_cast<CAudioParameterFloat*> (Plugin().GetParameter (index));
+
+    // Another drag (the pad's) already holds the host's gesture on this parameter.
+    if (parameter == nullptr || parameter->m_userGesture)
+        return;
+
+    parameter->BeginUserGesture();
+    m_openGestures.emplace_back (slider, index);
+}
+
+void CPluginEditor::sliderDragEnded (juce::Slider* slider)
+{
+    // The gesture the drag opened, even if the current ball has changed since.
+    for (auto it = m_openGestures.begin(); it != m_openGestures.end();)
+    {
+        if (it->first != slider)
+        {
+            ++it;
+            continue;
+        }
+
+        if (auto* parameter = dynamic_cast<CAudioParameterFloat*> (Plugin().GetParameter (it->second)))
+            parameter->EndUserGesture();
+        it = m_openGestures.erase (it);
+    }
+}
+
+//==============================================================================
+void CPluginEditor::textEditorFocusLost (juce::TextEditor& box)
+{
+    auto& p = Plugin();
+
+    if (box.getParentComponent() == m_objectCounter.get())
+    {
+        if (EditedSinceShown (box))
+            CommitObjectNumber (juce::jlimit (kMinObject, kMaxObject, LeadingInteger (box.getText())));
+
+        SetShownText (box, juce::String (static_cast<int> (p.m_objectNumber->get())));
+    }
+    else if (&box == m_ipEditor.get())
+    {
+        if (EditedSinceShown (box))
+            CommitIpAddress();
+        else
+            SetShownText (box, ControllerAddress());
+    }
+
+    if (&box == m_layerSliderDisplay.get())
+    {
+        if (EditedSinceShown (box))
+            CommitLevelText();
+        else
+            SetShownText (box, LevelText (p.m_layerLevel->get()));
+    }
+}
+
+void CPluginEditor::textEditorReturnKeyPressed (juce::TextEditor&)
+{
+    // Taking the focus away commits the box.
+    m_surface->grabKeyboardFocus();
+}
+
+void CPluginEditor::CommitObjectNumber (int32_t number)
+{
+    auto& p = Plugin();
+    if (number == static_cast<int> (p.m_objectNumber->get()))
+        return;
+
+    p.m_objectNumber->SetParameterValue (static_cast<float> (number));
+
+    // A new object number starts the link's bookkeeping of this instance afresh.
+    const juce::ScopedLock sl (CController::GetInstance()->m_lock);
+    p.m_sentTypes.clear();
+    p.m_messageHandler.setParameterChanged (kSource_editor, kChange_object_number);
+}
+
+void CPluginEditor::CommitIpAddress()
+{
+    // Only an address that formats back to exactly the typed text: four octets, no leading zeros.
+    const auto text = m_ipEditor->getText();
+    if (juce::IPAddress (text).toString() == text)
+        CController::GetInstance()->SetIpAddress (kSource_editor, text);
+    else
+        SetShownText (*m_ipEditor, ControllerAddress());
+}
+
+void CPluginEditor::CommitLevelText()
+{
+    // Clamped before the square law, which would fold a level below -84 dB back up the fader.
+    auto db = static_cast<float> (m_layerSliderDisplay->getText().getDoubleValue());
+    db = std::isfinite (db) ? juce::jlimit (kMinDb, kMaxDb, db) : kMinDb;
+
+    const auto position = (db + 84.0f) / 96.0f;
+    const auto fader = juce::roundToInt ((position * position * 96.0f - 84.0f) * 10.0f) / 10.0;
+    m_layerLevelSlider->setValue (fader, juce::sendNotificationAsync);
+}
+
+juce::String CPluginEditor::ControllerAddress() const
+{
+    auto* controller = CController::GetInstance();
+    const juce::ScopedLock sl (controller->m_lock);
+    return controller->m_ipAddress;
+}
+
+//==============================================================================
+void CPluginEditor::buttonClicked (juce::Button* button)
+{
+    auto& p = Plugin();
+    const bool state = button->getToggleState();
+    const float value = state ? 1.0f : 0.0f;
+
+    if (button == m_reverbOnButton.get())
+    {
+        p.SetParameterValue (kSource_editor, kParam_reverb_on, value);
+    }
+    else if (button == m_oscButton.get())
+    {
+        SetOscOnState (state);
+        p.SetParameterValue (kSource_editor, kParam_osc_on, value);
+    }
+    else if (button == m_pairButton.get())
+    {
+        p.SetParameterValue (kSource_editor, kParam_pair_on, value);
+        ApplyPairMode (state);
+    }
+    else if (button == m_layerOnButton.get())
+    {
+        p.SetParameterValue (kSource_editor, kParam_layer_on, value);
+    }
+    else if (button->getParentComponent() == m_objectCounter.get())
+    {
+        StepObjectNumber (button->getName() == ">");
+
+        // Every click toggles an arrow on again.
+        button->setToggleState (false, juce::dontSendNotification);
+    }
+}
+
+void CPluginEditor::buttonStateChanged (juce::Button*)
+{
+}
+
+void CPluginEditor::SetOscOnState (bool on)
+{
+    auto& p = Plugin();
+    const juce::ScopedLock sl (CController::GetInstance()->m_lock);
+
+    if (p.m_oscOnState == on)
+        return;
+
+    p.m_oscOnState = on;
+    p.m_sentTypes.clear();
+    p.m_messageHandler.setParameterChanged (kSource_editor, kChange_osc_on);
+}
+
+void CPluginEditor::StepObjectNumber (bool up)
+{
+    auto& box = m_objectCounter->m_textBox;
+    const auto n = LeadingInteger (box.getText());
+    const auto m = juce::jlimit (kMinObject, kMaxObject, up ? (n <= kMaxObject - 1 ? n + 1 : kMinObject)
+                                                            : (n >= kMinObject + 1 ? n - 1 : kMaxObject));
+    CommitObjectNumber (m);
+
+    m_surface->m_objectId = m;
+    m_shownObjectNumber = m;
+    SetShownText (box, juce::String (m));
+    m_surface->repaint();
+}
+
+void CPluginEditor::ApplyPairMode (bool on)
+{
+    if (! on && Plugin().m_grabbedBall == 2)
+        ReturnToBallOne();
+
+    setSlidersCartesianOrPolar();
+    m_surface->m_pairMode = on;
+    m_surface->repaint();
+    ShowPairSpread (on);
+}
+
+void CPluginEditor::ReturnToBallOne()
+{
+    auto& p = Plugin();
+    p.m_grabbedBall = 1;
+    m_surface->m_lastGrabbed = 1;
+
+    // While ball 2 was current the link held the main position back; it goes out again.
+    p.m_messageHandler.setParameterChanged (kSource_editor, kChange_position);
+    ShowPosition();
+}
+
+void CPluginEditor::ShowPairSpread (bool shown)
+{
+    if (shown)
+        m_pairSpreadKnob->addListener (this);
+    else
+        m_pairSpreadKnob->removeListener (this);
+
+    m_pairSpreadKnob->setVisible (shown);
+    m_pairSpreadLabel->setVisible (shown);
+}
+
+//==============================================================================
+void CPluginEditor::comboBoxChanged (juce::ComboBox* box)
+{
+    auto& p = Plugin();
+    const auto value = static_cast<float> (box->getSelectedId() - 1);
+
+    if (box == m_spaceCombo.get())
+    {
+        p.SetParameterValue (kSource_editor, kParam_space, value);
+    }
+    else if (box == m_coordCombo.get())
+    {
+        p.SetParameterValue (kSource_editor, kParam_coord_mode, value);
+        setSlidersCartesianOrPolar();
+        m_surface->repaint();
+    }
+    else if (box == m_renderCombo.get())
+    {
+        p.SetParameterValue (kSource_editor, kParam_render_mode, value);
+    }
+}
+
+void CPluginEditor::setSlidersCartesianOrPolar()
+{
+    const bool cartesian = m_coordCombo->getSelectedId() == 1;
+
+    for (auto* slider : { m_xSlider.get(), m_ySlider.get(), m_zSlider.get() })
+    {
+        if (cartesian)
+            slider->addListener (this);
+        else
+            slider->removeListener (this);
+        slider->setVisible (cartesian);
+    }
+
+    for (auto* slider : { m_azimSlider.get(), m_elevSlider.get(), m_distSlider.get() })
+    {
+        if (cartesian)
+            slider->removeListener (this);
+        else
+            slider->addListener (this);
+        slider->setVisible (! cartesian);
+    }
+
+    resized();
+
+    // The sliders just shown must not carry the values of their last use: the first touch would
+    // make the object jump there.
+    ShowPosition();
+}
+
+void CPluginEditor::ShowPosition()
+{
+    auto& p = Plugin();
+    const bool second = p.m_grabbedBall == 2;
+    const auto x = (second ? p.m_x2 : p.m_x)->get();
+    const auto y = (second ? p.m_y2 : p.m_y)->get();
+    const auto z = (second ? p.m_z2 : p.m_z)->get();
+
+    if (m_coordCombo->getSelectedId() == 1)
+    {
+        m_xSlider->setValue (x, juce::dontSendNotification);
+        m_ySlider->setValue (y, juce::dontSendNotification);
+        m_zSlider->setValue (z, juce::dontSendNotification);
+        return;
+    }
+
+    const auto h = m_halfPi;
+    const auto dx = 2.0f * (x - 0.5f);
+    const auto dy = 2.0f * (y - 0.5f);
+    const auto dz = 2.0f * (z - 0.5f);
+    const auto r = std::sqrt (dx * dx + dy * dy + dz * dz);
+    const auto alpha = std::atan2 (dy, dx);
+
+    // Rounding can put dz / r a hair outside acos's domain.
+    if (r > 0.001f)
+        m_lastElevation = h - std::acos (juce::jlimit (-1.0f, 1.0f, dz / r));
+
+    const auto oneDecimal = [] (float v) { return std::round (v * 10.0f) / 10.0f; };
+    const auto azimuth = oneDecimal (180.0f - std::fmod (alpha * 90.0f / h + 450.0f, 360.0f));
+    const auto elevation = oneDecimal (m_lastElevation * 90.0f / h);
+
+    m_azimSlider->setValue (azimuth, juce::dontSendNotification);
+    m_distSlider->setValue (r, juce::dontSendNotification);
+    m_elevSlider->setValue (elevation, juce::dontSendNotification);
+}
+
+//==============================================================================
+void CPluginEditor::RefreshText (juce::TextEditor& box, const juce::String& text)
+{
+    // What the user is typing stays; the box is set again when it loses the focus.
+    if (box.hasKeyboardFocus (true))
+        return;
+
+    SetShownText (box, text);
+}
+
+void CPluginEditor::SetShownText (juce::TextEditor& box, const juce::String& text)
+{
+    box.setText (text, true);
+    box.getProperties().set (kShownText, text);
+}
+
+bool CPluginEditor::EditedSinceShown (const juce::TextEditor& box)
+{
+    return box.getText() != box.getProperties()[kShownText].toString();
+}
+
+void CPluginEditor::timerCallback()
+{
+    UpdateGui (false);
+}
+
+void CPluginEditor::UpdateGui (bool force)
+{
+    auto& p = Plugin();
+    auto& queue = p.m_messageHandler;
+
+    const bool pending = force || queue.isAnyChanged (kSource_editor, RefreshTypes());
+
+    const auto take = [&] (DataChangeType type) { return queue.popParameterChanged (kSource_editor, type) || force; };
+
+    // The toggles and lists follow every source, the host's included, whose changes reach only the
+    // editor's own set.
+    const auto takeFromAny = [&] (DataChangeType type)
+    {
+        const bool own = queue.popParameterChanged (kSource_editor, type);
+        const bool others = queue.popParameterChanged (kSource_host, type);
+        return own || others || force;
+    };
+
+    const auto setToggle = [] (juce::Button& button, bool on)
+    {
+        if (button.getToggleState() != on)
+            button.setToggleState (on, juce::dontSendNotification);
+    };
+
+    if (queue.popParameterChanged (kSource_editor, kChange_position) || take (kChange_position2))
+    {
+        ShowPosition();
+        m_surface->repaint();
+    }
+
+    if (take (kChange_layer_level))
+    {
+        const auto level = p.m_layerLevel->get();
+        RefreshText (*m_layerSliderDisplay, LevelText (level));
+        const auto position = (static_cast<double> (level) + 84.0) / 96.0;
+        m_layerLevelSlider->setValue (position * position * 96.0 - 84.0, juce::dontSendNotification);
+    }
+
+    if (take (kChange_layer_num))
+        m_layerNumSlider->setValue (p.m_layerNum->get(), juce::dontSendNotification);
+    if (take (kChange_layer_on))
+        setToggle (*m_layerOnButton, p.m_layerOn->get() != 0);
+    if (take (kChange_width))
+        m_widthKnob->setValue (p.m_width->get(), juce::dontSendNotification);
+    if (take (kChange_curve_pos))
+        m_curvePosKnob->setValue (p.m_curvePos->get(), juce::dontSendNotification);
+    if (take (kChange_reverb_level))
+        m_reverbKnob->setValue (p.m_reverbLevel->get(), juce::dontSendNotification);
+    if (takeFromAny (kChange_reverb_on))
+        setToggle (*m_reverbOnButton, p.m_reverbOn->get() != 0);
+    if (takeFromAny (kChange_osc_on))
+        m_oscButton->setToggleState (juce::roundToInt (p.m_oscOn->get()) != 0, juce::dontSendNotification);
+
+    if (takeFromAny (kChange_pair_on))
+    {
+        const bool on = p.m_pairOn->get() != 0;
+        if (on != m_pairButton->getToggleState())
+        {
+            m_pairButton->setToggleState (on, juce::dontSendNotification);
+            ApplyPairMode (on);
+        }
+        else if (! on && p.m_grabbedBall == 2)
+        {
+            ReturnToBallOne();
+        }
+    }
+
+    if (takeFromAny (kChange_space))
+        m_spaceCombo->setSelectedId (p.m_space->getIndex() + 1, juce::dontSendNotification);
+
+    if (takeFromAny (kChange_coord_mode))
+    {
+        m_coordCombo->setSelectedId (p.m_coordMode->getIndex() + 1, juce::dontSendNotification);
+        setSlidersCartesianOrPolar();
+        m_surface->repaint();
+    }
+
+    if (takeFromAny (kChange_render_mode))
+        m_renderCombo->setSelectedId (p.m_renderMode->getIndex() + 1, juce::dontSendNotification);
+    if (take (kChange_pair_spread))
+        m_pairSpreadKnob->setValue (p.m_pairSpread->get(), juce::dontSendNotification);
+
+    if (take (kChange_object_number))
+    {
+        const auto number = static_cast<int32_t> (p.m_objectNumber->get());
+        RefreshText (m_objectCounter->m_textBox, juce::String (number));
+        if (number != m_shownObjectNumber || number != m_surface->m_objectId)
+            m_surface->repaint();
+        m_shownObjectNumber = number;
+        m_surface->m_objectId = number;
+    }
+
+    if (queue.popParameterChanged (kSource_host, kChange_object_number) || force)
+        repaint();
+
+    if (take (kChange_ip_address))
+        RefreshText (*m_ipEditor, ControllerAddress());
+
+    if (queue.popParameterChanged (kSource_editor, kChange_port))
+    {
+        int32_t port = CController::kPortOut;
+        {
+            auto* controller = CController::GetInstance();
+            const juce::ScopedLock sl (controller->m_lock);
+            port = controller->m_portOut;
+        }
+        m_portOutLabel->setText ("port out " + juce::String (port), juce::sendNotification);
+        m_portInLabel->setText ("in " + juce::String (port + 1), juce::sendNotification);
+    }
+
+    // What no step above shows goes, so that the refresh can fall back to its idle rate.
+    queue.takeChanged (kSource_editor, kUnshownTypes);
+    queue.takeChanged (kSource_host, AllTypes());
+
+    if (pending)
+    {
+        m_idleCount = 0;
+        if (getTimerInterval() == kIdleRefreshMs)
+            startTimer (kFastRefreshMs);
+    }
+    else if (m_idleCount < kIdleRefreshes - 1)
+    {
+        ++m_idleCount;
+    }
+    else if (getTimerInterval() == kFastRefreshMs)
+    {
+        startTimer (kIdleRefreshMs);
+    }
+}
+
+} // namespace varnholt

@@ -1,0 +1,383 @@
+// The whole window on a real instance: what it draws, what it writes, and how often it refreshes.
+
+#include "EditorTestSupport.h"
+#include "../common/Interfaces.h"
+#include "../processor/TestSupport.h"
+
+#include "editor/Colours.h"
+#include "editor/PluginEditor.h"
+#include "link/Controller.h"
+
+#include <functional>
+#include <thread>
+
+namespace varnholt
+{
+namespace
+{
+
+// A window on a fresh instance, closed as a host closes it.
+struct Window
+{
+    Window()
+    {
+        EXPECT_TRUE (test_common::onlyLoopbackExists()) << "run through tests/netns-run";
+        editor.reset (static_cast<CPluginEditor*> (plugin.createEditorIfNeeded()));
+        refresh();
+    }
+
+    ~Window() { close(); }
+
+    void close()
+    {
+        if (editor == nullptr)
+            return;
+        plugin.editorBeingDeleted (editor.get());
+        editor.reset();
+    }
+
+    // Lets the instance's queue deliver what was posted, then refreshes once.
+    void refresh()
+    {
+        settle();
+        editor->UpdateGui (false);
+    }
+
+    void settle()
+    {
+        std::this_thread::sleep_for (std::chrono::milliseconds (2));
+        plugin.m_messageHandler.deliverDue();
+    }
+
+    // As the host's automation sets a parameter, in plain units.
+    void hostSet (AutomationParameterIndex index, float value)
+    {
+        auto* parameter = plugin.GetParameter (index);
+        parameter->setValueNotifyingHost (parameter->convertTo0to1 (value));
+    }
+
+    float value (AutomationParameterIndex index) const
+    {
+        auto* parameter = plugin.GetParameter (index);
+        return parameter->convertFrom0to1 (parameter->getValue());
+    }
+
+    static void pump (int ms) { juce::MessageManager::getInstance()->runDispatchLoopUntil (ms); }
+
+    CPlugin plugin;
+    std::unique_ptr<CPluginEditor> editor;
+};
+
+struct Probe
+{
+    int x, y;
+    juce::Colour colour;
+};
+
+// The pad's ball centre in window pixels for a position, as the pad places it.
+juce::Point<int> Ball (float x, float y)
+{
+    return { 60 + juce::roundToInt (x * 216.0f + 22.0f), 86 + juce::roundToInt ((1.0f - y) * 216.0f + 22.0f) };
+}
+
+TEST (EditorWindow, SnapshotShowsEveryPanelAndControlAtItsPlace)
+{
+    using namespace colours;
+    const std::vector<Probe> always {
+        { 1, 200, background },    // window left of the panel
+        { 390, 250, panel },       // the panel between the bars
+        { 381, 250, background },  // the bars
+        { 561, 250, background },
+        { 22, 399, accent },       // the emblem's ball
+        { 429, 141, knobBody },    // width knob body
+        { 503, 147, knobBody },    // reverb knob body, beside its "dB"
+        { 514, 327, knobBody },    // curve knob
+        { 578, 397, toggleAccent },// layer "on"
+        { 491, 215, toggleAccent },// reverb "on"
+        { 471, 25, toggleAccent },  // OSC on, as a new instance starts
+        { 80, 106, background },   // the pad
+        { 190, 100, box },         // the pad's vertical cross line
+    };
+
+    struct Case
+    {
+        const char* name;
+        std::function<void (Window&)> change;
+        std::vector<Probe> probes;
+    };
+
+    const auto ball = Ball (0.2f, 0.8f);
+    const std::vector<Case> cases {
+        { "default", [] (Window&) {},
+          { { 190, 204, accent }, { 175, 376, thumb }, { 30, 296, groove }, { 121, 25, knobBody }, { 429, 327, panel } } },
+        { "pair on", [] (Window& w) { w.hostSet (kParam_pair_on, 1); w.hostSet (kParam_x2, 0.9f); },
+          { { 121, 25, toggleAccent }, { 429, 327, knobBody }, { Ball (0.9f, 0.5f).x, 204, accent }, { 190, 216 - 18, ballRing } } },
+        { "spherical", [] (Window& w) { w.hostSet (kParam_coord_mode, 1); },
+          { { 30, 296, thumb }, { 175, 376, groove } } },
+        { "moved object", [] (Window& w) { w.hostSet (kParam_x, 0.2f); w.hostSet (kParam_y, 0.8f); },
+          { { ball.x, ball.y - 12, accent }, { 198, 208, background }, { 130, 376, thumb }, { 175, 376, groove } } },
+    };
+
+    for (const auto& c : cases)
+    {
+        Window w;
+        c.change (w);
+        w.refresh();
+        const auto image = test::Snapshot (*w.editor, CPluginEditor::kWidth, CPluginEditor::kHeight,
+                                           juce::String ("window-") + juce::String (c.name).replaceCharacter (' ', '-'));
+
+        auto probes = always;
+        probes.insert (probes.end(), c.probes.begin(), c.probes.end());
+        for (const auto& p : probes)
+            EXPECT_TRUE (test::ShowsColour (image, { p.x, p.y }, p.colour))
+                << c.name << " at " << p.x << "," << p.y << ": " << image.getPixelAt (p.x, p.y).toDisplayString (true);
+    }
+}
+
+TEST (EditorWindow, OpeningWritesNothing)
+{
+    CPlugin plugin;
+    const std::vector<std::pair<AutomationParameterIndex, float>> values {
+        { kParam_x, 0.503f }, { kParam_layer_level, -10.37f }, { kParam_width, 0.555f }, { kParam_space, 3 }, { kParam_coord_mode, 1 },
+    };
+    for (const auto& [index, v] : values)
+        plugin.SetParameterValue (kSource_controller, index, v);
+
+    test::HostRecorder host (plugin);
+    {
+        std::unique_ptr<juce::AudioProcessorEditor> editor (plugin.createEditorIfNeeded());
+        Window::pump (150);   // every asynchronous notification and a few refreshes
+        plugin.editorBeingDeleted (editor.get());
+    }
+
+    EXPECT_TRUE (host.values.empty());
+    EXPECT_TRUE (host.gestures.empty());
+}
+
+// Refreshes until the window drops to its idle rate; how many it took.
+int RefreshesUntilIdle (Window& w)
+{
+    for (int n = 1; n <= 40; ++n)
+    {
+        w.editor->UpdateGui (false);
+        if (w.editor->GetRefreshInterval() == CPluginEditor::kIdleRefreshMs)
+            return n;
+    }
+    return -1;
+}
+
+// Counts what the window would repaint: every invalidated area reaches the top component.
+struct RepaintCounter : juce::CachedComponentImage
+{
+    void paint (juce::Graphics&) override {}
+    bool invalidateAll() override { areas.add ({ 0, 0, CPluginEditor::kWidth, CPluginEditor::kHeight }); return true; }
+    bool invalidate (const juce::Rectangle<int>& area) override { areas.add (area); return true; }
+    void releaseResources() override {}
+    juce::RectangleList<int> areas;
+};
+
+TEST (EditorWindow, RefreshRunsFastWhileChangesArriveAndIdlesAfterSixteenQuietOnes)
+{
+    Window w;
+    EXPECT_EQ (w.editor->GetRefreshInterval(), CPluginEditor::kFastRefreshMs);
+    EXPECT_EQ (RefreshesUntilIdle (w), CPluginEditor::kIdleRefreshes);
+
+    auto* counter = new RepaintCounter();
+    w.editor->setVisible (true);
+    w.editor->setCachedComponentImage (counter);
+    counter->areas.clear();
+    w.editor->UpdateGui (false);
+    EXPECT_TRUE (counter->areas.isEmpty()) << "an idle refresh repaints nothing";
+
+    // Every kind of change wakes the refresh once; none keeps it busy.
+    const std::vector<std::pair<const char*, std::function<void()>>> changes {
+        { "host moves the object", [&] { w.hostSet (kParam_x, 0.25f); } },
+        { "link state", [&] { w.plugin.m_messageHandler.setParameterChanged (kSource_controller, kChange_connection_state); } },
+        { "snapshot number", [&] { w.hostSet (kParam_snapshot_num, 7); } },
+        { "OSC toggle click", [&] { w.editor->m_oscButton->setToggleState (! w.editor->m_oscButton->getToggleState(), juce::sendNotificationSync); } },
+        { "reverb toggle click", [&] { w.editor->m_reverbOnButton->setToggleState (false, juce::sendNotificationSync); } },
+        { "address", [&] { CController::GetInstance()->SetIpAddress (kSource_controller, "127.0.0.3"); } },
+    };
+
+    for (const auto& [name, change] : changes)
+    {
+        change();
+        w.settle();
+        w.editor->UpdateGui (false);
+        EXPECT_EQ (w.editor->GetRefreshInterval(), CPluginEditor::kFastRefreshMs) << name;
+        EXPECT_EQ (RefreshesUntilIdle (w), CPluginEditor::kIdleRefreshes) << name;
+    }
+
+    // A moved object repaints the pad and its sliders, not the whole window.
+    counter->areas.clear();
+    w.hostSet (kParam_x, 0.75f);
+    w.refresh();
+    EXPECT_FALSE (counter->areas.isEmpty());
+    EXPECT_FALSE (counter->areas.containsRectangle ({ 0, 0, CPluginEditor::kWidth, CPluginEditor::kHeight }));
+    w.editor->setCachedComponentImage (nullptr);
+}
+
+TEST (EditorWindow, HostAndRendererChangesOfTogglesAndListsReachTheWindow)
+{
+    struct Case { AutomationParameterIndex index; float value; std::function<bool (CPluginEditor&)> shown; };
+    const std::vector<Case> cases {
+        { kParam_reverb_on, 0, [] (CPluginEditor& e) { return ! e.m_reverbOnButton->getToggleState(); } },
+        { kParam_osc_on, 0, [] (CPluginEditor& e) { return ! e.m_oscButton->getToggleState(); } },
+        { kParam_pair_on, 1, [] (CPluginEditor& e) { return e.m_pairButton->getToggleState() && e.m_pairSpreadKnob->isVisible(); } },
+        { kParam_space, 2, [] (CPluginEditor& e) { return e.m_spaceCombo->getSelectedId() == 3; } },
+        { kParam_coord_mode, 1, [] (CPluginEditor& e) { return e.m_coordCombo->getSelectedId() == 2 && e.m_azimSlider->isVisible(); } },
+        { kParam_render_mode, 2, [] (CPluginEditor& e) { return e.m_renderCombo->getSelectedId() == 3; } },
+    };
+
+    for (auto source : { kSource_host, kSource_controller })
+        for (const auto& c : cases)
+        {
+            Window w;
+            if (source == kSource_host)
+                w.hostSet (c.index, c.value);
+            else
+                w.plugin.SetParameterValue (source, c.index, c.value);
+            w.refresh();
+            EXPECT_TRUE (c.shown (*w.editor)) << "parameter " << c.index << " from source " << source;
+        }
+}
+
+TEST (EditorWindow, SphericalSlidersConvertBothWays)
+{
+    struct Case { float azim, elev, dist, x, y, z; };
+    const std::vector<Case> cases {
+        { 0, 0, 1, 0.5f, 1.0f, 0.5f },
+        { 90, 0, 1, 1.0f, 0.5f, 0.5f },
+        { -90, 0, 1, 0.0f, 0.5f, 0.5f },
+        { 0, 90, 1, 0.5f, 0.5f, 1.0f },
+        { 180, 0, 0.5f, 0.5f, 0.25f, 0.5f },
+    };
+
+    Window w;
+    w.hostSet (kParam_coord_mode, 1);
+    w.refresh();
+    auto& e = *w.editor;
+
+    for (const auto& c : cases)
+    {
+        e.m_azimSlider->setValue (c.azim, juce::dontSendNotification);
+        e.m_elevSlider->setValue (c.elev, juce::dontSendNotification);
+        e.m_distSlider->setValue (c.dist, juce::dontSendNotification);
+        e.sliderValueChanged (e.m_distSlider.get());
+        EXPECT_NEAR (w.value (kParam_x), c.x, 0.002f) << c.azim << "/" << c.elev;
+        EXPECT_NEAR (w.value (kParam_y), c.y, 0.002f) << c.azim << "/" << c.elev;
+        EXPECT_NEAR (w.value (kParam_z), c.z, 0.002f) << c.azim << "/" << c.elev;
+
+        // The refresh shows the same place again.
+        e.m_azimSlider->setValue (33, juce::dontSendNotification);
+        w.refresh();
+        EXPECT_NEAR (e.m_distSlider->getValue(), c.dist, 0.011);
+        EXPECT_NEAR (e.m_elevSlider->getValue(), c.elev, 0.51);
+        if (c.elev < 90)
+            EXPECT_NEAR (std::abs (e.m_azimSlider->getValue()), std::abs (c.azim), 0.51);
+    }
+}
+
+TEST (EditorWindow, FaultsOfTheEventsStayMended)
+{
+    {
+        // Switching to spherical shows the current place at once: a touch moves nothing.
+        Window w;
+        w.hostSet (kParam_x, 1.0f);
+        w.refresh();
+        w.editor->m_coordCombo->setSelectedId (2, juce::sendNotificationSync);
+        EXPECT_NEAR (w.editor->m_azimSlider->getValue(), 90.0, 0.01);
+        EXPECT_NEAR (w.editor->m_distSlider->getValue(), 1.0, 0.01);
+        w.editor->sliderValueChanged (w.editor->m_azimSlider.get());
+        EXPECT_NEAR (w.value (kParam_x), 1.0f, 0.002f);
+        EXPECT_NEAR (w.value (kParam_y), 0.5f, 0.002f);
+    }
+    {
+        // Pair off with ball 2 current: the sliders edit the main object again, which is sent again.
+        Window w;
+        w.editor->m_pairButton->setToggleState (true, juce::sendNotificationSync);
+        w.plugin.m_grabbedBall = 2;
+        w.hostSet (kParam_x, 0.2f);
+        w.hostSet (kParam_x2, 0.9f);
+        test::clearSets (w.plugin.m_messageHandler);
+        w.editor->m_pairButton->setToggleState (false, juce::sendNotificationSync);
+        EXPECT_EQ (w.plugin.m_grabbedBall, 1);
+        EXPECT_NEAR (w.editor->m_xSlider->getValue(), 0.2, 0.006);
+        w.settle();
+        EXPECT_TRUE (w.plugin.m_messageHandler.isChanged (kSource_controller, kChange_position));
+    }
+    {
+        // The port captions let clicks through to the address box below them.
+        Window w;
+        w.editor->setVisible (true);
+        auto* hit = w.editor->getComponentAt (300, 25);
+        EXPECT_TRUE (hit == w.editor->m_ipEditor.get() || w.editor->m_ipEditor->isParentOf (hit))
+            << (hit != nullptr ? hit->getName() : juce::String ("nothing"));
+    }
+}
+
+TEST (EditorWindow, TypedObjectNumbersAndArrowsStayWithinOneTo128)
+{
+    struct Case { const char* text; const char* arrow; int expected; };
+    const std::vector<Case> cases {
+        { "7", "", 7 }, { "300", "", 128 }, { "0", "", 1 }, { "", "", 1 }, { "99999999999999999999", "", 128 },
+        { "128", ">", 1 }, { "1", "<", 128 }, { "0", "<", 128 }, { "", ">", 1 }, { "5", ">", 6 },
+        { "99999999999999999999", ">", 1 }, { "99999999999999999999", "<", 128 },
+    };
+
+    for (const auto& c : cases)
+    {
+        Window w;
+        w.plugin.SetParameterValue (kSource_controller, kParam_object_number, c.expected == 64 ? 65.0f : 64.0f);
+        auto& counter = *w.editor->m_objectCounter;
+        counter.m_textBox.setText (c.text, false);
+
+        if (juce::String (c.arrow).isEmpty())
+            w.editor->textEditorFocusLost (counter.m_textBox);
+        else
+            (c.arrow[0] == '>' ? counter.m_upButton : counter.m_downButton).triggerClick(), Window::pump (20);
+
+        EXPECT_EQ (static_cast<int> (w.value (kParam_object_number)), c.expected) << c.text << " " << c.arrow;
+        EXPECT_EQ (counter.m_textBox.getText(), juce::String (c.expected)) << c.text << " " << c.arrow;
+        if (! juce::String (c.arrow).isEmpty())
+            EXPECT_EQ (w.editor->m_surface->m_objectId, c.expected);
+    }
+}
+
+TEST (EditorWindow, TypedLevelsAreClampedAndKeepOneDecimal)
+{
+    struct Case { const char* text; double fader; float level; };
+    const std::vector<Case> cases {
+        { "-10", -27.0, -10.03f }, { "-10.5", -27.7, -10.48f }, { "-180", -84.0, -84.0f }, { "15", 12.0, 12.0f }, { "abc", -10.5, 0.0f },
+    };
+
+    for (const auto& c : cases)
+    {
+        Window w;
+        w.editor->m_layerSliderDisplay->setText (c.text, false);
+        w.editor->textEditorFocusLost (*w.editor->m_layerSliderDisplay);
+        EXPECT_NEAR (w.editor->m_layerLevelSlider->getValue(), c.fader, 0.001) << c.text;
+        Window::pump (60);
+        EXPECT_NEAR (w.value (kParam_layer_level), c.level, 0.011f) << c.text;
+    }
+}
+
+TEST (EditorWindow, ClosingMidDragEndsEveryGestureItOpened)
+{
+    Window w;
+    test::HostRecorder host (w.plugin);
+    auto& knob = *w.editor->m_widthKnob;
+    knob.mouseDown (test::MouseAt (knob, 29, 29, { 29, 29 }));
+    test::PressDrag (*w.editor->m_surface, Ball (0.5f, 0.5f).toFloat() - juce::Point<float> (60, 86),
+                     { 200, 40 }, false);
+    w.close();
+
+    for (auto index : { kParam_width, kParam_x, kParam_y })
+    {
+        EXPECT_EQ (host.count (index, true), 1) << index;
+        EXPECT_EQ (host.count (index, false), 1) << index;
+    }
+}
+
+} // namespace
+} // namespace varnholt
