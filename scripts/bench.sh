@@ -12,7 +12,7 @@ source "$repo/scripts/configure.sh"
 varnholt_configure "$build_dir" Release -DVARNHOLT_BUILD_TESTS=OFF -DVARNHOLT_BUILD_BENCH=ON
 make -C "$build_dir/bench" --no-print-directory -j "$jobs" all
 
-for program in bench_process bench_idle bench_link; do
+for program in bench_process bench_idle bench_link bench_editor; do
     echo "== $program"
     "$repo/tests/netns-run" "$build_dir/bench/$program" "$@"
 done
