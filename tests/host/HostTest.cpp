@@ -329,10 +329,10 @@ TEST_F (HostTest, HostileBytesLeaveTheInstanceAnswering)
         ::sendto (sender, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*> (&port), sizeof port);
     };
 
-    hostile::DatagramSource datagrams (0x4057);
+    hostile::Source source (0x4057);
     for (int k = 0; k < 2000; ++k)
     {
-        send (datagrams.next());
+        send (source.datagram());
         if (k % 100 == 99)
             juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
     }
@@ -361,7 +361,7 @@ TEST_F (HostTest, HostileBytesLeaveTheInstanceAnswering)
     bool applied = false;
     for (int attempt = 0; attempt < 100 && ! applied; ++attempt)
     {
-        send (hostile::floatReply ("/vh/plugin/obj/render/width/1", { 1.5f }));
+        send (hostile::reply ("/vh/plugin/obj/render/width/1", { 1.5f }));
         juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
         m_plugin->RereadParameters();
         applied = std::abs (Parameter (kWidth).getValue() - 0.75f) < 1e-4f;
