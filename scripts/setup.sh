@@ -15,6 +15,8 @@ packages=(
     iproute2 util-linux
     # a display for the Standalone and editor tests on a machine without one
     xvfb xauth fonts-dejavu-core
+    # real input and screen reads for the Standalone's end-to-end test
+    xdotool x11-apps
 )
 
 missing=()

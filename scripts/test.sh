@@ -37,7 +37,8 @@ varnholt_configure "$build_dir" "$build_type" -DVARNHOLT_BUILD_TESTS=ON -DVARNHO
     -DVARNHOLT_SANITIZER="$sanitizer"
 
 # Only what the tests need: every target under tests/ with its dependencies (such as the VST3
-# bundle that the host test loads), not the Standalone.
+# bundle that the host test loads and, outside the sanitizer builds, the Standalone that the
+# window's end-to-end test drives).
 make -C "$build_dir/tests" --no-print-directory -j "$jobs" all
 
 if [[ $sanitizer == thread ]]; then
