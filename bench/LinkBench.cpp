@@ -1,14 +1,19 @@
 // The renderer link's cost with a full session of 128 instances: one tick of the send loop when
 // nothing changed, when every object moves, and when every kind of change is pending at once;
-// and how many replies per second the dispatch can apply. Datagrams go to the loopback address,
-// where nothing listens.
+// and how many replies per second the dispatch can apply: handed over as messages, read from
+// their bytes by the link's strict reader, and made from their bytes the way JUCE's own OSC
+// reader made them. Datagrams go to the loopback address, where nothing listens.
 
 #include "link/Controller.h"
+#include "link/ReplyReader.h"
 #include "processor/PluginProcessor.h"
 
 #include <benchmark/benchmark.h>
 
+#include <cstring>
 #include <memory>
+#include <optional>
+#include <string>
 #include <vector>
 
 using namespace varnholt;
@@ -127,6 +132,68 @@ void BM_ReplyDispatch (benchmark::State& state)
     state.counters["replies/s"] = benchmark::Counter (static_cast<double> (state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK (BM_ReplyDispatch)->Unit (benchmark::kMicrosecond);
+
+// The same replies as datagrams: an OSC string, the type tags ",f", a big-endian float32.
+std::vector<std::string> widthDatagrams()
+{
+    const auto oscText = [] (std::string s) { do s.push_back ('\0'); while (s.size() % 4 != 0); return s; };
+    std::vector<std::string> datagrams;
+
+    for (int object = 1; object <= kInstances; ++object)
+        for (float width : { 0.5f, 1.5f })
+        {
+            uint32_t bits;
+            std::memcpy (&bits, &width, 4);
+            datagrams.push_back (oscText ("/vh/plugin/obj/render/width/" + std::to_string (object)) + oscText (",f")
+                                 + std::string { char (bits >> 24), char (bits >> 16), char (bits >> 8), char (bits) });
+        }
+
+    return datagrams;
+}
+
+// Turns one width datagram after another into a message with `read` and applies it.
+template <typename Read>
+void applyDatagrams (benchmark::State& state, Read read)
+{
+    auto& s = session();
+    const auto datagrams = widthDatagrams();
+    s.tick();
+    size_t next = 0;
+
+    for (auto _ : state)
+    {
+        if (auto message = read (datagrams[next]))
+            s.controller->oscMessageReceived (*message);
+        next = (next + 1) % datagrams.size();
+    }
+
+    state.counters["datagrams/s"] = benchmark::Counter (static_cast<double> (state.iterations()), benchmark::Counter::kIsRate);
+}
+
+// Read and checked by the link's reader, then applied.
+void BM_ReplyReadCheckedAndDispatched (benchmark::State& state)
+{
+    applyDatagrams (state, [] (const std::string& d) { return ReadReply (d.data(), d.size()); });
+}
+BENCHMARK (BM_ReplyReadCheckedAndDispatched)->Unit (benchmark::kMicrosecond);
+
+// Without the check, as JUCE's receiver made each message: the address as UTF-8 text, the
+// address pattern, the argument. Only ever fed well-formed bytes here.
+void BM_ReplyMadeUncheckedAndDispatched (benchmark::State& state)
+{
+    applyDatagrams (state, [] (const std::string& d)
+    {
+        const auto* value = reinterpret_cast<const uint8_t*> (d.data() + d.size() - 4);
+        const uint32_t bits = (uint32_t (value[0]) << 24) | (uint32_t (value[1]) << 16) | (uint32_t (value[2]) << 8) | value[3];
+        float width;
+        std::memcpy (&width, &bits, 4);
+
+        std::optional<juce::OSCMessage> message { juce::OSCAddressPattern (juce::String::fromUTF8 (d.data())) };
+        message->addFloat32 (width);
+        return message;
+    });
+}
+BENCHMARK (BM_ReplyMadeUncheckedAndDispatched)->Unit (benchmark::kMicrosecond);
 
 } // namespace
 
