@@ -5,7 +5,7 @@ private network namespace (tests/netns-run), with the Standalone's path as its a
 
 What a user's hands do, and what the wire (or the screen) must then show: an address typed into
 the address box (127.0.0.2, so the datagrams arrive there), a pad drag, a slider drag, a double-click
-reset, a wheel step on a knob, a typed level, a toggle, the coordinate mode, the object counter
+reset, a wheel step on a knob, a typed level (also while a renderer's level arrives), a toggle, the coordinate mode, the object counter
 wrapping round, and a renderer's change reaching the window.
 """
 import os
@@ -89,6 +89,12 @@ def xdo(*args):
     time.sleep(0.15)
 
 
+def type_text(text):
+    # From standard input, so that a leading "-" is text, not an option.
+    subprocess.run(["xdotool", "type", "--delay", "40", "--file", "-"], input=text, text=True, check=True, env=ENV)
+    time.sleep(0.15)
+
+
 def pixel(x, y):
     """The screen's colour at (x, y) as 0xRRGGBB, read from an xwd dump of the root window."""
     dump = subprocess.run(["xwd", "-root", "-silent"], check=True, env=ENV, capture_output=True).stdout
@@ -133,9 +139,7 @@ class Window:
     def type_into(self, x, y, text):
         self.click(x, y)
         xdo("key", "ctrl+a")
-        # From standard input, so that a leading "-" is text, not an option.
-        subprocess.run(["xdotool", "type", "--delay", "40", "--file", "-"], input=text, text=True, check=True, env=ENV)
-        time.sleep(0.15)
+        type_text(text)
         xdo("key", "Return")
 
     def colour(self, x, y):
@@ -167,7 +171,8 @@ try:
     check(wire.wait_for("127.0.0.1", lambda p, a: True) is not None, "the link talks to 127.0.0.1 at first")
 
     wire.drain()
-    w.type_into(277, 25, "127.0.0.2")
+    # Where the port captions overlap the address box: the click must reach the box.
+    w.type_into(300, 25, "127.0.0.2")
     check(wire.wait_for("127.0.0.2", lambda p, a: True) is not None, "a typed address takes the traffic to 127.0.0.2")
 
     wire.drain()
@@ -194,6 +199,18 @@ try:
     w.type_into(603, 367, "-10")
     check(wire.wait_for("127.0.0.2", lambda p, a: p == "/vh/plugin/layer/1/obj/level/1" and abs(a[0] + 10.0) < 0.001)
           is not None, "a typed -10 dB reaches the renderer (in tenths of a dB)")
+
+    # A renderer's level arriving while the user types in the dB box leaves the typing alone.
+    w.click(603, 367)
+    xdo("key", "ctrl+a")
+    type_text("-2")
+    liblo.send(("127.0.0.1", 5342), "/vh/plugin/layer/1/obj/level/1", ("f", -30.0))
+    time.sleep(0.5)
+    type_text("0")
+    wire.drain()
+    xdo("key", "Return")
+    check(wire.wait_for("127.0.0.2", lambda p, a: p == "/vh/plugin/layer/1/obj/level/1" and abs(a[0] + 20.0) < 0.001)
+          is not None, "text typed while a renderer's change arrives is kept and committed")
 
     wire.drain()
     w.click(144, 25)
