@@ -124,27 +124,21 @@ void CPluginEditor::sliderValueChanged (juce::Slider* slider)
 int CPluginEditor::GetParameterIndexForSlider (const CSlider* slider) const
 {
     const bool second = Plugin().m_grabbedBall == 2;
+    const std::pair<const juce::Slider*, AutomationParameterIndex> drives[] {
+        { m_xSlider.get(), second ? kParam_x2 : kParam_x },
+        { m_ySlider.get(), second ? kParam_y2 : kParam_y },
+        { m_zSlider.get(), second ? kParam_z2 : kParam_z },
+        { m_layerLevelSlider.get(), kParam_layer_level },
+        { m_layerNumSlider.get(), kParam_layer_num },
+        { m_widthKnob.get(), kParam_width },
+        { m_curvePosKnob.get(), kParam_curve_pos },
+        { m_reverbKnob.get(), kParam_reverb_level },
+        { m_pairSpreadKnob.get(), kParam_pair_spread },
+    };
 
-    if (slider == nullptr)
-        return kParam_count;
-    if (slider == m_xSlider.get())
-        return second ? kParam_x2 : kParam_x;
-    if (slider == m_ySlider.get())
-        return second ? kParam_y2 : kParam_y;
-    if (slider == m_zSlider.get())
-        return second ? kParam_z2 : kParam_z;
-    if (slider == m_layerLevelSlider.get())
-        return kParam_layer_level;
-    if (slider == m_layerNumSlider.get())
-        return kParam_layer_num;
-    if (slider == m_widthKnob.get())
-        return kParam_width;
-    if (slider == m_curvePosKnob.get())
-        return kParam_curve_pos;
-    if (slider == m_reverbKnob.get())
-        return kParam_reverb_level;
-    if (slider == m_pairSpreadKnob.get())
-        return kParam_pair_spread;
+    for (const auto& [candidate, index] : drives)
+        if (slider != nullptr && slider == candidate)
+            return index;
     return kParam_count;
 }
 
