@@ -151,18 +151,30 @@ def position_to(wire, predicate):
 
 
 # ---------------------------------------------------------------- the run
-# The X server picks a free display itself and names it once it accepts clients.
+def start_x_server():
+    """An X server on a free display far above :0: a GUI program started without DISPLAY (JUCE
+    then tries ":0.0"), such as another test running meanwhile, must never find this one, which
+    goes away with the test. The display is named on the pipe once it accepts clients."""
+    for number in range(180 + os.getpid() % 40, 260):
+        if os.path.exists("/tmp/.X%d-lock" % number):
+            continue
+        ready_read, ready_write = os.pipe()
+        server = subprocess.Popen(["Xvfb", ":%d" % number, "-displayfd", str(ready_write), "-screen", "0", "1024x768x24",
+                                   "-nolisten", "tcp"], pass_fds=(ready_write,),
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        os.close(ready_write)
+        if select.select([ready_read], [], [], 20)[0] and os.read(ready_read, 16).strip():
+            return server, ":%d" % number
+        server.kill()
+        server.wait()
+    raise RuntimeError("no display for Xvfb")
+
+
 home = tempfile.mkdtemp(prefix="varnholt-e2e-")
-ready_read, ready_write = os.pipe()
-xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(ready_write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                        pass_fds=(ready_write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-os.close(ready_write)
+xvfb, display = start_x_server()
+ENV = dict(os.environ, DISPLAY=display, HOME=home)
 app = None
 try:
-    if not select.select([ready_read], [], [], 20)[0]:
-        raise RuntimeError("Xvfb did not start")
-    ENV = dict(os.environ, DISPLAY=":" + os.read(ready_read, 16).decode().strip(), HOME=home)
-
     wire = Wire(["127.0.0.1", "127.0.0.2"])
     app = subprocess.Popen([STANDALONE], env=ENV, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     w = Window()
