@@ -329,13 +329,14 @@ TEST (EditorWindow, TypedObjectNumbersAndArrowsStayWithinOneTo128)
     {
         Window w;
         w.plugin.SetParameterValue (kSource_controller, kParam_object_number, c.expected == 64 ? 65.0f : 64.0f);
+        w.refresh();
         auto& counter = *w.editor->m_objectCounter;
         counter.m_textBox.setText (c.text, false);
 
         if (juce::String (c.arrow).isEmpty())
             w.editor->textEditorFocusLost (counter.m_textBox);
         else
-            (c.arrow[0] == '>' ? counter.m_upButton : counter.m_downButton).triggerClick(), Window::pump (20);
+            (c.arrow[0] == '>' ? counter.m_upButton : counter.m_downButton).setToggleState (true, juce::sendNotificationSync);
 
         EXPECT_EQ (static_cast<int> (w.value (kParam_object_number)), c.expected) << c.text << " " << c.arrow;
         EXPECT_EQ (counter.m_textBox.getText(), juce::String (c.expected)) << c.text << " " << c.arrow;
