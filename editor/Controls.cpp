@@ -14,6 +14,8 @@ constexpr float kBoxFontHeight = 15.0f;
 
 // The look and the input filter of both text boxes. The font and justification are given here
 // as well as in paint, so a text set before the first paint already shows in the box's font.
+// Typed and pasted text passes the filter before the window reads it, so the window only ever
+// parses or tokenises the allowed ASCII characters, never a clipboard's raw bytes.
 void SetUpBox (juce::TextEditor& box, int maxLength, const juce::String& allowed, juce::Justification justification)
 {
     box.setMultiLine (false, false);
