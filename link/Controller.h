@@ -47,6 +47,8 @@ public:
     static constexpr int kPortIn = 5342;
     static constexpr int kTimerIntervalMs = 50;
     static constexpr int32_t kTickCountLimit = 65535;
+    // A renderer silent for this long counts as gone; its next reply counts as a return.
+    static constexpr int32_t kSilenceMs = 5000;
 
     int32_t m_pingTicks = 0;
     int32_t m_replyLayer = -1;

@@ -96,8 +96,6 @@ void setFromRenderer (CPlugin& plugin, Param* parameter, Value value)
     plugin.m_currentSource = kSource_host;
 }
 
-constexpr int32_t kSilenceMs = 5000;
-
 } // namespace
 
 void CController::oscMessageReceived (const juce::OSCMessage& message)

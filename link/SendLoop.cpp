@@ -107,7 +107,6 @@ constexpr int32_t kDelayedRequestTicks = 46;
 // A link without a reply or a successful send for this long is stale, and pings start.
 constexpr int32_t kStaleMs = 1500;
 constexpr int32_t kPingEveryTicks = 16;
-constexpr int32_t kSilenceMs = 5000;
 
 } // namespace
 
