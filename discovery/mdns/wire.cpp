@@ -352,11 +352,14 @@ bool mdns_name_skip(const void* buffer, size_t size, size_t* offset)
     }
 }
 
-size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* str, size_t capacity)
+namespace {
+
+// Walks the labels of the name at offset, calling onLabel(label, length) for each until it returns
+// false. False when the name is malformed before the walk stops.
+template <typename OnLabel>
+bool for_each_label(const void* buffer, size_t size, size_t offset, OnLabel&& onLabel)
 {
     NameCursor cursor(static_cast<const uint8_t*>(buffer), size, offset);
-    size_t written = 0;
-    size_t room = capacity;
     for (;;)
     {
         const uint8_t* label = nullptr;
@@ -364,12 +367,24 @@ size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* s
         switch (cursor.next(label, length))
         {
         case NameCursor::Step::malformed:
-            return 0;
+            return false;
         case NameCursor::Step::end:
-            return written;
+            return true;
         case NameCursor::Step::label:
             break;
         }
+        if (!onLabel(label, length))
+            return true;
+    }
+}
+
+} // namespace
+
+size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* str, size_t capacity)
+{
+    size_t written = 0;
+    size_t room = capacity;
+    const bool wellFormed = for_each_label(buffer, size, offset, [&](const uint8_t* label, size_t length) {
         const size_t copied = std::min(length, room);
         std::memcpy(str + written, label, copied);
         written += copied;
@@ -382,35 +397,26 @@ size_t mdns_name_extract(const void* buffer, size_t size, size_t offset, char* s
         {
             room = 0;
         }
-    }
+        return true;
+    });
+    return wellFormed ? written : 0;
 }
 
 std::string mdns_name_text(const void* buffer, size_t size, size_t offset, size_t capacity)
 {
-    NameCursor cursor(static_cast<const uint8_t*>(buffer), size, offset);
     std::string text;
     size_t room = capacity;
-    for (;;)
-    {
-        const uint8_t* label = nullptr;
-        size_t length = 0;
-        switch (cursor.next(label, length))
-        {
-        case NameCursor::Step::malformed:
-            return {};
-        case NameCursor::Step::end:
-            return text;
-        case NameCursor::Step::label:
-            break;
-        }
+    const bool wellFormed = for_each_label(buffer, size, offset, [&](const uint8_t* label, size_t length) {
         // A dot inside a label would read as a label boundary.
         for (size_t i = 0; i < length && room > 0; ++i, --room)
             appendPrintable(text, label[i], label[i] == '.');
         if (room == 0)
-            return text;
+            return false;
         text += '.';
         --room;
-    }
+        return true;
+    });
+    return wellFormed ? text : std::string();
 }
 
 bool mdns_name_equal(const void* buffer, size_t size, size_t* offset)
