@@ -1,19 +1,27 @@
 #!/usr/bin/env bash
 # Builds the VST3 and the Standalone (Release), installs the VST3 into ~/.vst3 and starts the
-# Standalone inside a private network namespace with only loopback up. Without a display it only
-# says where both went; `xvfb-run -a scripts/run.sh` gives it a virtual one.
+# Standalone on this machine's own network, where it finds and reaches the renderer. Without a
+# display it only says where both went; `xvfb-run -a scripts/run.sh` gives it a virtual one.
 #
-#   scripts/run.sh [--build-dir DIR]        default build/release; VARNHOLT_JOBS caps the jobs
+#   scripts/run.sh [--build-dir DIR] [--private-net]
+#
+#   --build-dir DIR   default build/release; VARNHOLT_JOBS caps the jobs
+#   --private-net     start it inside a private network namespace with only loopback up (needs
+#                     root), so nothing it sends leaves the machine: for development and CI
+#                     machines, whose network must not see its multicast. Renderers are then
+#                     reachable only on loopback.
 set -euo pipefail
 
 repo=$(cd "$(dirname "$0")/.." && pwd)
 build_dir=${VARNHOLT_BUILD_DIR:-$repo/build/release}
+private_net=0
 
 while (($#)); do
     case $1 in
         --build-dir) build_dir=${2:?--build-dir needs a directory}; shift 2 ;;
         --build-dir=*) build_dir=${1#*=}; shift ;;
-        -h|--help) sed -n '2,6p' "$0"; exit 0 ;;
+        --private-net) private_net=1; shift ;;
+        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
         *) echo "run.sh: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
@@ -34,10 +42,21 @@ echo "VST3 bundle:  $bundle"
 echo "installed as: $HOME/.vst3/Varnholt-v2.vst3"
 echo "Standalone:   $standalone"
 
+if ((private_net)); then
+    launch=("$repo/tests/netns-run" "$standalone")
+else
+    launch=("$standalone")
+fi
+
 if [[ -z ${DISPLAY:-} ]]; then
     echo "No DISPLAY: not starting the Standalone. Start it with a virtual display:"
-    echo "  xvfb-run -a $repo/tests/netns-run $standalone"
+    echo "  xvfb-run -a ${launch[*]}"
     exit 0
+fi
+
+if ((!private_net)); then
+    echo "Starting the Standalone on this machine's network (--private-net keeps it on loopback)"
+    exec "${launch[@]}"
 fi
 
 # The namespace has no route to a network display: the X server has to be reachable through its
@@ -48,4 +67,4 @@ if [[ $DISPLAY != :* ]]; then
 fi
 
 echo "Starting the Standalone in a private network namespace (loopback only)"
-exec "$repo/tests/netns-run" "$standalone"
+exec "${launch[@]}"
