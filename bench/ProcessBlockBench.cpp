@@ -21,8 +21,8 @@ constexpr int kBlockSize = 512;
 enum class Midi
 {
     none,           // audio only
-    sameNote,       // note-on 60 in every block: the snapshot number is already 60, nothing changes
-    changingNote    // note-on 60 and 61 in turn: every block changes the snapshot number
+    sameNote,       // note-on 60 in every block
+    changingNote    // note-on 60 and 61 in turn: the note left for the link changes every block
 };
 
 struct Setup
@@ -40,7 +40,8 @@ struct Setup
         notes[0].addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
         notes[1].addEvent (juce::MidiMessage::noteOn (1, 61, (juce::uint8) 100), 0);
 
-        // The first note-on opens the snapshot number's host gesture; measure the steady state.
+        // A note-on only leaves its note for the link's next tick; one block first all the same,
+        // so that the measured ones find everything warm.
         plugin.processBlock (audio, notes[0]);
     }
 

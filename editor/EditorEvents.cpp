@@ -316,24 +316,14 @@ void CPluginEditor::StepObjectNumber (bool up)
 
 void CPluginEditor::ApplyPairMode (bool on)
 {
-    if (! on && Plugin().m_grabbedBall == 2)
-        ReturnToBallOne();
+    // Pair off has made ball 1 current again (the instance's rule); the sliders show it.
+    if (! on)
+        ShowPosition();
 
     setSlidersCartesianOrPolar();
     m_surface->m_pairMode = on;
     m_surface->repaint();
     ShowPairSpread (on);
-}
-
-void CPluginEditor::ReturnToBallOne()
-{
-    auto& p = Plugin();
-    p.m_grabbedBall = 1;
-    m_surface->m_lastGrabbed = 1;
-
-    // While ball 2 was current the link held the main position back; it goes out again.
-    p.m_messageHandler.setParameterChanged (kSource_editor, kChange_position);
-    ShowPosition();
 }
 
 void CPluginEditor::ShowPairSpread (bool shown)
@@ -520,10 +510,6 @@ void CPluginEditor::UpdateGui (bool force)
         {
             m_pairButton->setToggleState (on, juce::dontSendNotification);
             ApplyPairMode (on);
-        }
-        else if (! on && p.m_grabbedBall == 2)
-        {
-            ReturnToBallOne();
         }
     }
 

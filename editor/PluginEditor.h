@@ -126,9 +126,6 @@ private:
     // The pad, the sliders and the spread knob for pair on or off.
     void ApplyPairMode (bool on);
 
-    // Pair off while ball 2 was the current one: the sliders edit the main object again.
-    void ReturnToBallOne();
-
     void ShowPairSpread (bool shown);
 
     // A box's text as the refresh sets it: left alone while the user types in the box.

@@ -127,8 +127,12 @@ void CController::AddProcessor (CPlugin* plugin)
     controller->m_plugins.add (plugin);
     controller->SetParameterChanged (kSource_controller, kChange_plugin_list);
 
+    // Set without a host gesture: the instance is still being built and no host listens yet,
+    // so a gesture would reach the host only as its end, half a second later, without its begin
+    // or its value. The host reads the number when it starts listening.
+    auto& number = *plugin->m_objectNumber;
     plugin->m_currentSource = kSource_controller;
-    plugin->m_objectNumber->SetParameterValue (static_cast<float> (highest + 1));
+    number.setValueNotifyingHost (number.convertTo0to1 (static_cast<float> (highest + 1)));
     plugin->m_currentSource = kSource_host;
 }
 

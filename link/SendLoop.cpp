@@ -142,15 +142,25 @@ void CController::timerCallback()
         plugin->m_oscOnState = static_cast<int> (plugin->m_oscOn->get()) != 0;
         plugin->m_sentTypes.clear();
         const auto layer = static_cast<int> (plugin->m_layerNum->get());
-        const auto ball = plugin->m_grabbedBall;
+
+        // A note-on the audio thread left since the last tick goes out on this one.
+        const bool notePosted = plugin->TakePendingNote();
 
         plugin->TickParameters();
 
         // Taken in one step: a change arriving while the turn runs waits for the next tick
         // instead of being drained unsent. With osc off the changes are dropped. Changes posted
-        // in an earlier millisecond go out now, not a tick after the queue's next pass.
-        plugin->m_messageHandler.deliverDue();
+        // in an earlier millisecond go out now, not a tick after the queue's next pass; the
+        // note's change, posted just now, goes out too.
+        if (notePosted)
+            plugin->m_messageHandler.deliverAll();
+        else
+            plugin->m_messageHandler.deliverDue();
         const auto pending = plugin->m_messageHandler.takeChanged (kSource_controller, AutomationParameters);
+
+        // Read after the take: pair switched off on another thread makes ball 1 current before
+        // it posts the main position, so a taken position never meets a stale ball 2.
+        const auto ball = plugin->m_grabbedBall.load();
 
         if (plugin->m_oscOnState)
             SendInstance (*plugin, pending, layer, ball, tick);

@@ -9,8 +9,8 @@ namespace varnholt
 
 // The change source that a writer stamps on the changes it makes: set it before a parameter
 // write and back to kSource_host after. The setting belongs to the thread that made it, so a
-// host automation or a note-on arriving on another thread during a renderer write is still
-// stamped kSource_host and reaches the renderer.
+// host automation arriving on another thread during a renderer write is still stamped
+// kSource_host and reaches the renderer.
 class CChangeSource
 {
 public:

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <limits>
 
 namespace varnholt
 {
@@ -103,6 +104,12 @@ void VH_MessageHandler::deliverDue()
     const auto now = nowMs();
     std::lock_guard<std::mutex> lock (m_queueMutex);
     deliver (now);
+}
+
+void VH_MessageHandler::deliverAll()
+{
+    std::lock_guard<std::mutex> lock (m_queueMutex);
+    deliver (std::numeric_limits<int64_t>::max());
 }
 
 void VH_MessageHandler::restoreChanged (DataChangeSource consumer, const std::set<DataChangeType>& types)

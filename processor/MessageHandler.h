@@ -51,6 +51,10 @@ public:
     // pass: a consumer about to read its set need not wait for that pass.
     void deliverDue();
 
+    // Delivers every message posted so far, those of this millisecond too: for a consumer that
+    // has just posted a change itself and sends it right away.
+    void deliverAll();
+
     // Removes and returns, in one step, every member of `types` that the consumer's set holds.
     std::set<DataChangeType> takeChanged (DataChangeSource consumer, const std::set<DataChangeType>& types);
 

@@ -203,10 +203,31 @@ void CPlugin::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer& midi)
         if (event.numBytes < 3)
             continue;
 
+        // The latest note of the block wins; the send loop sets the snapshot number from it.
         const auto* bytes = event.data;
         if ((bytes[0] & 0xF0) == 0x90 && bytes[2] != 0)
-            m_snapshotNum->SetParameterValue (static_cast<float> (bytes[1]));
+            m_pendingNote.store (bytes[1]);
     }
+}
+
+bool CPlugin::TakePendingNote()
+{
+    const auto note = m_pendingNote.exchange (kNoNote);
+    if (note == kNoNote)
+        return false;
+
+    // Stamped as the host's change whatever the message thread is doing, so that it reaches
+    // the renderer.
+    SetParameterValue (kSource_host, kParam_snapshot_num, static_cast<float> (note));
+    return true;
+}
+
+void CPlugin::ReturnToMainBall()
+{
+    // While ball 2 was current the link held the main position back; it goes out again. Posted
+    // as the host side's, so that it reaches the link whoever switched pair off.
+    if (m_grabbedBall.exchange (1) == 2)
+        m_messageHandler.setParameterChanged (kSource_host, kChange_position);
 }
 
 //==============================================================================
@@ -280,6 +301,9 @@ void CPlugin::parameterValueChanged (int parameterIndex, float newValue)
 {
     if (parameterIndex < 0 || parameterIndex >= kNumHostParameters)
         return;
+
+    if (parameterIndex == kParam_pair_on && m_pairOn != nullptr && m_pairOn->get() == 0)
+        ReturnToMainBall();
 
     if (ShouldPost (parameterIndex, newValue))
         m_messageHandler.setParameterChanged (m_currentSource.load(), kHostParameters[parameterIndex].changeType);

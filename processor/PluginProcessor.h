@@ -94,12 +94,27 @@ public:
     std::set<DataChangeType> m_sentTypes;
     juce::String m_programName;
     CChangeSource m_currentSource;
-    int32_t m_grabbedBall = 1;
+
+    // The pad's current ball, 1 or 2. Pair switched off, from wherever, makes ball 1 current
+    // again (and has the main position sent again), window open or not; so it is written by the
+    // thread that switches pair off as well as by the pad.
+    std::atomic<int32_t> m_grabbedBall { 1 };
+
+    // The latest note-on of the audio thread not yet taken over, or kNoNote. The audio thread
+    // must never wait for the snapshot number's lock, which the message thread holds while it
+    // calls the host; the send loop takes the note over on its next tick.
+    static constexpr int32_t kNoNote = -1;
+    std::atomic<int32_t> m_pendingNote { kNoNote };
+
+    // Sets the snapshot number from the note waiting in m_pendingNote, as a change of the host's.
+    // True when a note was waiting. Message thread.
+    bool TakePendingNote();
 
     // Calls Tick on all 24 parameters, in index order.
     void TickParameters();
 
 private:
+    void ReturnToMainBall();
     bool ShouldPost (int index, float notifiedValue);
 
     std::array<juce::RangedAudioParameter*, kNumHostParameters> m_parameters {};

@@ -14,6 +14,8 @@
 #include <array>
 #include <cmath>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <vector>
 
 namespace
@@ -43,6 +45,19 @@ protected:
         juce::AudioBuffer<float> audio (2, HostedPlugin::kBlockSize);
         audio.clear();
         Process (audio, midi);
+    }
+
+    // Runs the host's message loop until the parameter reads `normalised`, for at most a second.
+    bool Reaches (int index, float normalised)
+    {
+        for (int attempt = 0; attempt < 100; ++attempt)
+        {
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+            m_plugin->RereadParameters();
+            if (std::abs (Parameter (index).getValue() - normalised) < 1e-6f)
+                return true;
+        }
+        return false;
     }
 
     std::unique_ptr<HostedPlugin> m_plugin;
@@ -227,12 +242,46 @@ TEST_F (HostTest, NoteOnsSetTheSnapshotNumber)
             ProcessSilence (midi);
         }
 
-        m_plugin->RereadParameters();
-
+        // The instance takes the note over on its link's next 50 ms tick.
         const auto& snapshot = Parameter (kSnapshotNumber);
-        EXPECT_NEAR (snapshot.getValue(), static_cast<float> (testCase.snapshotNumber - 1) / 1023.0f, 1e-6f);
+        EXPECT_TRUE (Reaches (kSnapshotNumber, static_cast<float> (testCase.snapshotNumber - 1) / 1023.0f));
         EXPECT_EQ (snapshot.getCurrentValueAsText(), juce::String (testCase.snapshotNumber) + ".0");
     }
+}
+
+//==============================================================================
+// Gestures as the host sees them, from whichever thread the plug-in reports them.
+struct GestureLog : juce::AudioProcessorListener
+{
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int index) override { add (index, +1); }
+    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int index) override { add (index, -1); }
+
+    void add (int index, int step)
+    {
+        const std::lock_guard<std::mutex> lock (mutex);
+        open[index] += step;
+        unmatchedEnd = unmatchedEnd || open[index] < 0;
+    }
+
+    std::mutex mutex;
+    std::map<int, int> open;
+    bool unmatchedEnd = false;
+};
+
+TEST_F (HostTest, AFreshInstanceEndsNoGestureItDidNotBegin)
+{
+    // Listening from right after the instance was made, as a host does, for longer than an
+    // automatic gesture stays open.
+    GestureLog log;
+    Instance().addListener (&log);
+    for (int k = 0; k < 20; ++k)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    Instance().removeListener (&log);
+
+    const std::lock_guard<std::mutex> lock (log.mutex);
+    EXPECT_FALSE (log.unmatchedEnd);
 }
 
 //==============================================================================

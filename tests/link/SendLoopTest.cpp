@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <functional>
+#include <future>
 #include <map>
 #include <random>
 #include <thread>
@@ -267,6 +268,53 @@ TEST_F (SendLoop, GrabbedSecondBallHoldsTheMainPositionBack)
     // The held-back change is dropped, not sent late.
     a.m_grabbedBall = 1;
     expectTraffic (tick(), {}, "ball 1 again");
+
+    // Pair switched off while ball 2 is current, by whoever, with no window open: ball 1 is
+    // current again, and the main position goes out again, as do its later changes.
+    const auto mainPosition = [&] { return Msg { "/vh/plugin/obj/pos/xyz/5", "fff", { a.m_x->get(), a.m_y->get(), a.m_z->get() } }; };
+    const std::pair<const char*, std::function<void()>> pairOff[] = {
+        { "host", [&] { hostSet (a, kParam_pair_on, 0.0f); } },
+        { "renderer", [&] { setQuietly (a, kParam_pair_on, 0.0f); } },
+        { "editor", [&] { a.SetParameterValue (kSource_editor, kParam_pair_on, 0.0f); } },
+    };
+    float x = 0.1f;
+    for (const auto& [who, switchOff] : pairOff)
+    {
+        setQuietly (a, kParam_pair_on, 1.0f);
+        a.m_grabbedBall = 2;
+        tick();
+
+        switchOff();
+        expectTraffic (withPath (tick(), "/vh/plugin/obj/pos/xyz/5"), { mainPosition() }, std::string ("pair off by the ") + who);
+        hostSet (a, kParam_x, x += 0.1f);
+        expectTraffic (tick(), { mainPosition() }, std::string ("X after pair off by the ") + who);
+    }
+}
+
+TEST_F (SendLoop, NoteOnsGoOutOnTheNextTickAndNeverWaitForTheMessageThread)
+{
+    auto& a = add (5);
+    tick();
+
+    // The message thread holds the snapshot number's lock, as while it calls the host to end a
+    // gesture, when the audio thread plays a note: the block still finishes.
+    std::future<void> block;
+    {
+        const juce::ScopedLock held (a.m_snapshotNum->m_lock);
+        block = std::async (std::launch::async, [&]
+        {
+            juce::AudioBuffer<float> audio (2, 64);
+            juce::MidiBuffer midi;
+            midi.addEvent (juce::MidiMessage::noteOn (1, 60, (juce::uint8) 100), 0);
+            a.processBlock (audio, midi);
+        });
+        EXPECT_EQ (block.wait_for (std::chrono::seconds (10)), std::future_status::ready) << "the audio thread waited";
+    }
+    block.wait();
+
+    // (The block without a play head also set the tempo to 120.)
+    expectTraffic (withPath (tick(), "/vh/plugin/snapshot/num"), { { "/vh/plugin/snapshot/num", "f", { 60.0 } } }, "the next tick");
+    EXPECT_EQ (a.m_snapshotNum->get(), 60.0f);
 }
 
 TEST_F (SendLoop, StateRequests)

@@ -88,6 +88,14 @@ TEST (PluginProcessor, LastInstanceTakesTheControllerAndTheNextStartsAfresh)
 TEST (PluginProcessor, StartsInItsDocumentedState)
 {
     CPlugin p;
+
+    // A host starts listening right after construction; it must see no gesture end whose begin
+    // it missed.
+    HostRecorder host (p);
+    for (int k = 0; k < 2 * kGestureTicks; ++k)
+        CController::GetInstance()->timerCallback();
+    EXPECT_TRUE (host.gestures.empty());
+
     EXPECT_EQ (p.m_tempo.load(), 121.0f);
     EXPECT_EQ (p.m_grabbedBall, 1);
     EXPECT_TRUE (p.m_oscOnState);
@@ -165,6 +173,7 @@ TEST (PluginProcessor, NoteOnsSelectTheSnapshotNumber)
         juce::MidiBuffer midi;
         midi.addEvent (c.bytes.data(), (int) c.bytes.size(), 0);
         p.processBlock (audio, midi);
+        CController::GetInstance()->timerCallback();   // the link takes the note over
         EXPECT_EQ (p.m_snapshotNum->get(), c.expected) << c.what;
     }
 }
@@ -273,8 +282,14 @@ TEST (PluginProcessor, HostChangesOnAnotherThreadDuringARendererWriteReachTheRen
     ASSERT_TRUE (allDelivered (p.m_messageHandler));
     const auto link = setOf (p.m_messageHandler, kSource_controller);
     EXPECT_EQ (link.count (kChange_reverb_level), 1u);
-    EXPECT_EQ (link.count (kChange_snapshot_num), 1u);
     EXPECT_EQ (link.count (kChange_curve_pos), 0u);
+
+    // The note is the host's change too: the link's next tick takes it over and sends it.
+    auto* controller = CController::GetInstance();
+    controller->timerCallback();
+    const juce::ScopedLock sl (controller->m_lock);
+    EXPECT_EQ (p.m_snapshotNum->get(), 33.0f);
+    EXPECT_EQ (p.m_sentTypes.count (kChange_snapshot_num), 1u);
 }
 
 TEST (PluginProcessor, ProgramAndTrackCallsOnlyAnnounceTheInstance)
