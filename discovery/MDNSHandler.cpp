@@ -44,17 +44,15 @@ bool readLiteral (std::string_view text, size_t& pos, std::string_view literal)
     return true;
 }
 
-// "a.b.c.d" at the start of a line; the dotted text is returned.
+// "a.b.c.d" at the start of a line, read by the link's own address rule; the canonical text is
+// returned.
 std::optional<std::string> readIPv4 (std::string_view text, size_t& pos)
 {
-    const auto start = pos;
-    for (int octet = 0; octet < 4; ++octet)
-    {
-        uint32_t value;
-        if ((octet > 0 && ! readLiteral (text, pos, ".")) || ! readNumber (text, pos, 3, 255, value))
-            return std::nullopt;
-    }
-    return std::string (text.substr (start, pos - start));
+    const auto end = std::min (text.find_first_not_of ("0123456789.", pos), text.size());
+    auto address = varnholt::CanonicalIPv4 (text.substr (pos, end - pos));
+    if (address)
+        pos = end;
+    return address;
 }
 
 std::string_view withoutNewline (std::string_view line)
