@@ -149,6 +149,13 @@ void MDNSHandler::takeLogLine (const std::string& line)
     {
         const std::lock_guard<std::mutex> lock (m_mutex);
 
+        // The answers to a search's question are logged by its own reading, on its own thread.
+        // A line from any other thread (the responder's stop reading replies to its wake-up
+        // query), or one after the hand-over, answered no search: taken, it would become the
+        // target at the next search, answered or not.
+        if (std::this_thread::get_id() != m_readingSearch)
+            return;
+
         const auto known = std::any_of (m_remotes.begin(), m_remotes.end(), [&] (const RemoteInfo& r)
         {
             return r.name == remote->name && r.ip == remote->ip && r.port == remote->port;
@@ -305,6 +312,18 @@ void MDNSHandler::findRemotes()
         sockets.push_back (fallback);
     }
 
+    // Answers count only from a source on the link they arrive on, as multicast DNS asks: anyone
+    // further away could otherwise name the target of a live session.
+    const auto links = LinkAddresses::current();
+    for (auto s : sockets)
+        mdns_socket_report_arrival (s);
+
+    {
+        const std::lock_guard<std::mutex> lock (m_mutex);
+        m_remotes.clear();
+        m_readingSearch = std::this_thread::get_id();
+    }
+
     LogMessage() << "Opened " << static_cast<int> (sockets.size()) << " socket" << "s" << " for mDNS query\n";
     LogMessage() << "Sending mDNS query: " << kRendererService << "\n";
 
@@ -355,10 +374,17 @@ void MDNSHandler::findRemotes()
 
             sockaddr_storage from {};
             socklen_t fromLength = 0;
-            const auto received = mdns_receive (f.fd, buffer.data(), buffer.size(), &from, &fromLength);
+            unsigned arrival = 0;
+            const auto received = mdns_receive_on (f.fd, buffer.data(), buffer.size(), &from, &fromLength, &arrival);
+            const auto* sender = reinterpret_cast<const sockaddr*> (&from);
 
-            if (received > 0)
-                ReadReply (f.fd, buffer.data(), static_cast<size_t> (received), reinterpret_cast<sockaddr*> (&from), fromLength);
+            if (received <= 0)
+                continue;
+
+            if (links.onLink (sender, arrival))
+                ReadReply (f.fd, buffer.data(), static_cast<size_t> (received), sender, fromLength);
+            else
+                LogMessage() << "Ignored a reply from " << senderText (sender, fromLength) << ", off the link it came in on\n";
         }
     }
 
@@ -372,6 +398,7 @@ void MDNSHandler::findRemotes()
 void MDNSHandler::handOver()
 {
     const std::lock_guard<std::mutex> lock (m_mutex);
+    m_readingSearch = {};
 
     // The controller owns this handler and raises the quit request, under m_mutex, before it
     // goes away: while the request is down, it is alive. No creation lock is taken here.
