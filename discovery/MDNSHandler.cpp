@@ -44,17 +44,15 @@ bool readLiteral (std::string_view text, size_t& pos, std::string_view literal)
     return true;
 }
 
-// "a.b.c.d" at the start of a line; the dotted text is returned.
+// "a.b.c.d" at the start of a line, read by the link's own address rule; the canonical text is
+// returned.
 std::optional<std::string> readIPv4 (std::string_view text, size_t& pos)
 {
-    const auto start = pos;
-    for (int octet = 0; octet < 4; ++octet)
-    {
-        uint32_t value;
-        if ((octet > 0 && ! readLiteral (text, pos, ".")) || ! readNumber (text, pos, 3, 255, value))
-            return std::nullopt;
-    }
-    return std::string (text.substr (start, pos - start));
+    const auto end = std::min (text.find_first_not_of ("0123456789.", pos), text.size());
+    auto address = varnholt::CanonicalIPv4 (text.substr (pos, end - pos));
+    if (address)
+        pos = end;
+    return address;
 }
 
 std::string_view withoutNewline (std::string_view line)
@@ -150,6 +148,13 @@ void MDNSHandler::takeLogLine (const std::string& line)
     if (auto remote = ParseRendererLine (line))
     {
         const std::lock_guard<std::mutex> lock (m_mutex);
+
+        // The answers to a search's question are logged by its own reading, on its own thread.
+        // A line from any other thread (the responder's stop reading replies to its wake-up
+        // query), or one after the hand-over, answered no search: taken, it would become the
+        // target at the next search, answered or not.
+        if (std::this_thread::get_id() != m_readingSearch)
+            return;
 
         const auto known = std::any_of (m_remotes.begin(), m_remotes.end(), [&] (const RemoteInfo& r)
         {
@@ -307,6 +312,18 @@ void MDNSHandler::findRemotes()
         sockets.push_back (fallback);
     }
 
+    // Answers count only from a source on the link they arrive on, as multicast DNS asks: anyone
+    // further away could otherwise name the target of a live session.
+    const auto links = LinkAddresses::current();
+    for (auto s : sockets)
+        mdns_socket_report_arrival (s);
+
+    {
+        const std::lock_guard<std::mutex> lock (m_mutex);
+        m_remotes.clear();
+        m_readingSearch = std::this_thread::get_id();
+    }
+
     LogMessage() << "Opened " << static_cast<int> (sockets.size()) << " socket" << "s" << " for mDNS query\n";
     LogMessage() << "Sending mDNS query: " << kRendererService << "\n";
 
@@ -357,10 +374,17 @@ void MDNSHandler::findRemotes()
 
             sockaddr_storage from {};
             socklen_t fromLength = 0;
-            const auto received = mdns_receive (f.fd, buffer.data(), buffer.size(), &from, &fromLength);
+            unsigned arrival = 0;
+            const auto received = mdns_receive_on (f.fd, buffer.data(), buffer.size(), &from, &fromLength, &arrival);
+            const auto* sender = reinterpret_cast<const sockaddr*> (&from);
 
-            if (received > 0)
-                ReadReply (f.fd, buffer.data(), static_cast<size_t> (received), reinterpret_cast<sockaddr*> (&from), fromLength);
+            if (received <= 0)
+                continue;
+
+            if (links.onLink (sender, arrival))
+                ReadReply (f.fd, buffer.data(), static_cast<size_t> (received), sender, fromLength);
+            else
+                LogMessage() << "Ignored a reply from " << senderText (sender, fromLength) << ", off the link it came in on\n";
         }
     }
 
@@ -374,6 +398,7 @@ void MDNSHandler::findRemotes()
 void MDNSHandler::handOver()
 {
     const std::lock_guard<std::mutex> lock (m_mutex);
+    m_readingSearch = {};
 
     // The controller owns this handler and raises the quit request, under m_mutex, before it
     // goes away: while the request is down, it is alive. No creation lock is taken here.

@@ -52,7 +52,7 @@ public:
     void requestQuit();
 
     // The log sink's work: a renderer's question for plug-ins starts a search; an SRV answer of
-    // a renderer during a search is collected.
+    // a renderer to a search is collected, when the search's own reading logs it.
     void takeLogLine (const std::string& line);
 
     // The service types: the renderers' one that a search asks for, and the plug-ins' one that
@@ -79,7 +79,8 @@ public:
     // for by unicast.
     static std::vector<uint8_t> BuildQuery (bool unicast);
 
-    // Hands one received datagram's records to the library's record lines.
+    // Hands one received datagram's records to the library's record lines. The search reads only
+    // datagrams whose source is on the link they arrived on (mdns_cpp::LinkAddresses).
     static void ReadReply (int sock, const void* data, size_t size, const sockaddr* from, size_t addrlen);
 
     // How many renderers one search keeps at most.
@@ -112,6 +113,8 @@ private:
     std::atomic<bool> m_restartRequested { false };
     std::atomic<bool> m_quitRequested { false };
     std::atomic<bool> m_searching { false };
+    // The thread of the search that is reading answers, under m_mutex; none outside its reading.
+    std::thread::id m_readingSearch;
     mdns_cpp::mDNS m_mdns;
 };
 

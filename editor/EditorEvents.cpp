@@ -223,12 +223,10 @@ void CPluginEditor::CommitObjectNumber (int32_t number)
 
 void CPluginEditor::CommitIpAddress()
 {
-    // Only an address that formats back to exactly the typed text: four octets, no leading zeros.
-    const auto text = m_ipEditor->getText();
-    if (juce::IPAddress (text).toString() == text)
-        CController::GetInstance()->SetIpAddress (kSource_editor, text);
-    else
-        SetShownText (*m_ipEditor, ControllerAddress());
+    // The link's one address rule; the box then shows the address in the form the link uses.
+    if (const auto address = CanonicalIPv4 (m_ipEditor->getText()))
+        CController::GetInstance()->SetIpAddress (kSource_editor, *address);
+    SetShownText (*m_ipEditor, ControllerAddress());
 }
 
 void CPluginEditor::CommitLevelText()

@@ -195,10 +195,11 @@ void CController::SetIpAddress (DataChangeSource source, juce::String address)
 {
     const juce::ScopedLock sl (m_lock);
 
-    if (address == m_ipAddress || ! IsDottedIPv4 (address))
+    const auto canonical = CanonicalIPv4 (address);
+    if (! canonical || *canonical == m_ipAddress)
         return;
 
-    m_ipAddress = address;
+    m_ipAddress = *canonical;
     m_ticksSinceReply = kTickCountLimit;
     m_ticksSinceSend = 0;
     SetParameterChanged (source, { kChange_ip_address, kChange_connection_state });
@@ -233,37 +234,44 @@ void CController::ReconnectOsc()
     m_receiverConnected = m_oscReceiver.connect (m_portIn);
 }
 
-bool IsDottedIPv4 (const juce::String& text)
-{
-    const auto* utf8 = text.toRawUTF8();
-    return IsDottedIPv4 (utf8, std::strlen (utf8));
-}
-
-bool IsDottedIPv4 (const char* bytes, size_t length)
+std::optional<std::string> CanonicalIPv4 (std::string_view bytes)
 {
     // Byte by byte, without tokenising: the bytes may come straight from a saved block.
-    int octets = 0;
+    std::string canonical;
     size_t k = 0;
 
-    while (octets < 4)
+    for (int octet = 0; octet < 4; ++octet)
     {
+        if (octet > 0)
+        {
+            if (k >= bytes.size() || bytes[k] != '.')
+                return std::nullopt;
+            ++k;
+        }
+
         int value = 0;
         size_t digits = 0;
-        for (; k < length && digits < 4 && bytes[k] >= '0' && bytes[k] <= '9'; ++k, ++digits)
+        for (; k < bytes.size() && digits < 4 && bytes[k] >= '0' && bytes[k] <= '9'; ++k, ++digits)
             value = value * 10 + (bytes[k] - '0');
 
         if (digits == 0 || digits > 3 || value > 255)
-            return false;
+            return std::nullopt;
 
-        if (++octets < 4)
-        {
-            if (k >= length || bytes[k] != '.')
-                return false;
-            ++k;
-        }
+        if (octet > 0)
+            canonical += '.';
+        canonical += std::to_string (value);
     }
 
-    return k == length;
+    if (k != bytes.size())
+        return std::nullopt;
+    return canonical;
+}
+
+std::optional<juce::String> CanonicalIPv4 (const juce::String& text)
+{
+    if (const auto canonical = CanonicalIPv4 (std::string_view (text.toRawUTF8())))
+        return juce::String (*canonical);
+    return std::nullopt;
 }
 
 } // namespace varnholt

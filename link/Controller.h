@@ -7,7 +7,10 @@
 #include <juce_osc/juce_osc.h>
 
 #include <memory>
+#include <optional>
 #include <set>
+#include <string>
+#include <string_view>
 
 class MDNSHandler;
 
@@ -36,7 +39,8 @@ public:
     void SetParameterChanged (DataChangeSource source, DataChangeType type);
     void SetParameterChanged (DataChangeSource source, const std::set<DataChangeType>& types);
 
-    // Act only on a change. Anything but a dotted IPv4 address leaves the address as it is.
+    // Act only on a change. The address is kept in its canonical form (CanonicalIPv4); anything
+    // that is no address leaves it as it is.
     void SetIpAddress (DataChangeSource source, juce::String address);
     void SetPort (DataChangeSource source, int port);
 
@@ -95,9 +99,13 @@ private:
     JUCE_DECLARE_NON_COPYABLE (CController)
 };
 
-// True for four decimal octets 0..255 separated by dots, nothing else. The form on bytes checks
-// outside bytes before any text is made of them.
-bool IsDottedIPv4 (const juce::String& text);
-bool IsDottedIPv4 (const char* bytes, size_t length);
+// The one rule for a renderer's address, whoever gives it: the window's box, a saved block or a
+// discovery answer. Four decimal octets 0..255 of one to three digits each, separated by dots,
+// nothing else. A leading zero is read as decimal ("010" is ten), never as octal as the system's
+// resolver would; the result is the canonical text ("127.0.0.10"), the only form the link keeps
+// and sends to. Nothing for any other text. The form on bytes checks outside bytes before any
+// text is made of them.
+std::optional<std::string> CanonicalIPv4 (std::string_view bytes);
+std::optional<juce::String> CanonicalIPv4 (const juce::String& text);
 
 } // namespace varnholt

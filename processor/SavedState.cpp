@@ -34,18 +34,20 @@ std::optional<SavedState> SavedState::Decode (const void* data, int sizeInBytes)
         return std::nullopt;
 
     // The address bytes are checked before any text is made of them (a damaged project file may
-    // hold anything there): a dotted IPv4 address, terminated within its longest form.
+    // hold anything there): a dotted IPv4 address, terminated within its longest form, taken in
+    // its canonical form ("127.000.000.010" is 127.0.0.10).
     const auto* address = bytes + 4;
     const auto* end = static_cast<const char*> (std::memchr (address, 0, std::min (size - 4, kMaxAddressLength + 1)));
     if (end == nullptr)
         return std::nullopt;
 
     const auto addressLength = static_cast<size_t> (end - address);
-    if (4 + addressLength + 1 + 16 > size || ! IsDottedIPv4 (address, addressLength))
+    const auto canonical = CanonicalIPv4 (std::string_view (address, addressLength));
+    if (4 + addressLength + 1 + 16 > size || ! canonical)
         return std::nullopt;
 
     SavedState state;
-    state.address = juce::String (address, addressLength);
+    state.address = juce::String (*canonical);
 
     juce::MemoryInputStream in (data, size, false);
     state.version = in.readInt();

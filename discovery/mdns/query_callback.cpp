@@ -16,13 +16,6 @@ std::string extractPrintable(const void* data, size_t size, size_t offset, char*
     return mdns_name_text(data, size, offset, capacity);
 }
 
-std::string senderText(const sockaddr* from, size_t addrlen, char* buffer, size_t capacity)
-{
-    if (from && from->sa_family == AF_INET6)
-        return ipv6AddressToString(buffer, capacity, reinterpret_cast<const sockaddr_in6*>(from), addrlen);
-    return ipv4AddressToString(buffer, capacity, reinterpret_cast<const sockaddr_in*>(from), addrlen);
-}
-
 const char* sectionWord(mdns_entry_type entry)
 {
     switch (entry)
@@ -43,7 +36,6 @@ int query_callback(int sock, const sockaddr* from, size_t addrlen, mdns_entry_ty
                    size_t name_offset, size_t name_length, size_t record_offset, size_t record_length,
                    void* user_data)
 {
-    char addrbuffer[64];
     char entrybuffer[256];
     char namebuffer[256];
     char line[1000];
@@ -51,7 +43,7 @@ int query_callback(int sock, const sockaddr* from, size_t addrlen, mdns_entry_ty
     const auto* bytes = static_cast<const uint8_t*>(data);
     const bool dataInside = record_offset <= size && record_length <= size - record_offset;
 
-    const std::string sender = senderText(from, addrlen, addrbuffer, sizeof(addrbuffer));
+    const std::string sender = senderText(from, addrlen);
     const char* section = sectionWord(entry);
     const std::string name = extractPrintable(data, size, name_offset, entrybuffer, sizeof(entrybuffer));
     const int nameLength = static_cast<int>(name.size());

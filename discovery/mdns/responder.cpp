@@ -197,14 +197,6 @@ size_t buildServiceAnswer(const ResponderSettings& settings, bool unicast, uint1
     return out.ok() ? out.position() : 0;
 }
 
-std::string senderText(const sockaddr* from, size_t addrlen)
-{
-    char buffer[64];
-    if (from && from->sa_family == AF_INET6)
-        return ipv6AddressToString(buffer, sizeof(buffer), reinterpret_cast<const sockaddr_in6*>(from), addrlen);
-    return ipv4AddressToString(buffer, sizeof(buffer), reinterpret_cast<const sockaddr_in*>(from), addrlen);
-}
-
 }  // namespace
 
 void respondToQuestions(const ResponderSettings& settings, const void* data, size_t size, const sockaddr* from,

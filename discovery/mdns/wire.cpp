@@ -2,6 +2,8 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <ifaddrs.h>
+#include <net/if.h>
 #include <netdb.h>
 #include <unistd.h>
 
@@ -252,6 +254,133 @@ ssize_t mdns_receive(int sock, void* buffer, size_t capacity, sockaddr_storage* 
 {
     *fromLength = sizeof(*from);
     return recvfrom(sock, buffer, capacity, 0, reinterpret_cast<sockaddr*>(from), fromLength);
+}
+
+void mdns_socket_report_arrival(int sock)
+{
+    const int on = 1;
+    setsockopt(sock, IPPROTO_IP, IP_PKTINFO, &on, sizeof(on));
+    setsockopt(sock, IPPROTO_IPV6, IPV6_RECVPKTINFO, &on, sizeof(on));
+}
+
+ssize_t mdns_receive_on(int sock, void* buffer, size_t capacity, sockaddr_storage* from, socklen_t* fromLength,
+                        unsigned* arrival)
+{
+    iovec data{buffer, capacity};
+    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(in_pktinfo)) + CMSG_SPACE(sizeof(in6_pktinfo))];
+    msghdr message{};
+    message.msg_name = from;
+    message.msg_namelen = sizeof(*from);
+    message.msg_iov = &data;
+    message.msg_iovlen = 1;
+    message.msg_control = control;
+    message.msg_controllen = sizeof(control);
+
+    *arrival = 0;
+    const ssize_t received = recvmsg(sock, &message, 0);
+    *fromLength = message.msg_namelen;
+    if (received <= 0)
+        return received;
+
+    for (cmsghdr* c = CMSG_FIRSTHDR(&message); c != nullptr; c = CMSG_NXTHDR(&message, c))
+    {
+        if (c->cmsg_level == IPPROTO_IP && c->cmsg_type == IP_PKTINFO)
+        {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof(info));
+            *arrival = static_cast<unsigned>(info.ipi_ifindex);
+        }
+        else if (c->cmsg_level == IPPROTO_IPV6 && c->cmsg_type == IPV6_PKTINFO)
+        {
+            in6_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(c), sizeof(info));
+            *arrival = info.ipi6_ifindex;
+        }
+    }
+    return received;
+}
+
+std::string senderText(const sockaddr* from, size_t addrlen)
+{
+    char buffer[64];
+    if (from && from->sa_family == AF_INET6)
+        return ipv6AddressToString(buffer, sizeof(buffer), reinterpret_cast<const sockaddr_in6*>(from), addrlen);
+    return ipv4AddressToString(buffer, sizeof(buffer), reinterpret_cast<const sockaddr_in*>(from), addrlen);
+}
+
+LinkAddresses LinkAddresses::current()
+{
+    LinkAddresses links;
+    ifaddrs* addresses = nullptr;
+    if (getifaddrs(&addresses) != 0)
+        return links;
+    for (const ifaddrs* a = addresses; a != nullptr; a = a->ifa_next)
+        links.add(if_nametoindex(a->ifa_name), a->ifa_addr, a->ifa_netmask);
+    freeifaddrs(addresses);
+    return links;
+}
+
+void LinkAddresses::add(unsigned interfaceIndex, const sockaddr* address, const sockaddr* netmask)
+{
+    if (interfaceIndex == 0 || address == nullptr || netmask == nullptr || address->sa_family != netmask->sa_family)
+        return;
+
+    Entry entry{interfaceIndex, address->sa_family, {}, {}};
+    if (address->sa_family == AF_INET)
+    {
+        std::memcpy(entry.address, &reinterpret_cast<const sockaddr_in*>(address)->sin_addr, 4);
+        std::memcpy(entry.mask, &reinterpret_cast<const sockaddr_in*>(netmask)->sin_addr, 4);
+    }
+    else if (address->sa_family == AF_INET6)
+    {
+        std::memcpy(entry.address, &reinterpret_cast<const sockaddr_in6*>(address)->sin6_addr, 16);
+        std::memcpy(entry.mask, &reinterpret_cast<const sockaddr_in6*>(netmask)->sin6_addr, 16);
+    }
+    else
+    {
+        return;
+    }
+    entries_.push_back(entry);
+}
+
+bool LinkAddresses::onLink(const sockaddr* source, unsigned arrival) const
+{
+    if (source == nullptr || arrival == 0)
+        return false;
+
+    int family = source->sa_family;
+    const uint8_t* bytes = nullptr;
+    if (family == AF_INET)
+    {
+        bytes = reinterpret_cast<const uint8_t*>(&reinterpret_cast<const sockaddr_in*>(source)->sin_addr);
+    }
+    else if (family == AF_INET6)
+    {
+        const auto& address = reinterpret_cast<const sockaddr_in6*>(source)->sin6_addr;
+        bytes = address.s6_addr;
+        if (IN6_IS_ADDR_LINKLOCAL(&address))
+            return true;
+        // An IPv4 sender seen through an IPv6 socket is judged as IPv4.
+        if (IN6_IS_ADDR_V4MAPPED(&address))
+        {
+            family = AF_INET;
+            bytes += 12;
+        }
+    }
+    else
+    {
+        return false;
+    }
+
+    const size_t size = family == AF_INET ? 4 : 16;
+    return std::any_of(entries_.begin(), entries_.end(), [&](const Entry& e) {
+        if (e.interfaceIndex != arrival || e.family != family)
+            return false;
+        for (size_t k = 0; k < size; ++k)
+            if ((bytes[k] & e.mask[k]) != (e.address[k] & e.mask[k]))
+                return false;
+        return true;
+    });
 }
 
 int mdns_multicast_send(int sock, const void* buffer, size_t size)

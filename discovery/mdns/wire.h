@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace mdns_cpp {
 
@@ -97,6 +98,42 @@ int mdns_poll(pollfd* fds, size_t count, int timeoutMs);
 // Receives one datagram and its sender; the datagram's size, or 0 or less on failure.
 ssize_t mdns_receive(int sock, void* buffer, size_t capacity, sockaddr_storage* from, socklen_t* fromLength);
 
+// Asks the kernel to report, with each datagram, the interface it arrived on
+// (mdns_receive_on). Both families on an IPv6 socket.
+void mdns_socket_report_arrival(int sock);
+
+// mdns_receive, and the index of the interface the datagram arrived on: 0
+// when the socket does not report it.
+ssize_t mdns_receive_on(int sock, void* buffer, size_t capacity, sockaddr_storage* from, socklen_t* fromLength,
+                        unsigned* arrival);
+
+// The host's interface addresses and their prefixes, taken once, to tell
+// whether a datagram's source is on the link it arrived on, as multicast DNS
+// asks of every receiver: an IPv4 source in the subnet of an address of the
+// receiving interface; an IPv6 source that is link-local or in the prefix of
+// an address of that interface. Anything else (and an unknown interface) is
+// off the link, however well formed its datagram.
+class LinkAddresses
+{
+public:
+    static LinkAddresses current();
+
+    // One interface address with its netmask (as getifaddrs gives them).
+    void add(unsigned interfaceIndex, const sockaddr* address, const sockaddr* netmask);
+
+    bool onLink(const sockaddr* source, unsigned arrival) const;
+
+private:
+    struct Entry
+    {
+        unsigned interfaceIndex;
+        int family;
+        uint8_t address[16];
+        uint8_t mask[16];
+    };
+    std::vector<Entry> entries_;
+};
+
 // Sends one datagram to the mDNS group of the socket's own family: 0, or the
 // error number of the failure (the socket's own address unreadable, or the
 // send itself). Every multicast datagram of the library goes through here.
@@ -146,6 +183,9 @@ std::string escapeName(const char* text, size_t length);
 // when the port is not 0; empty when the address cannot be formatted.
 std::string ipv4AddressToString(char* buffer, size_t capacity, const sockaddr_in* addr, size_t addrlen);
 std::string ipv6AddressToString(char* buffer, size_t capacity, const sockaddr_in6* addr, size_t addrlen);
+
+// A sender's text, by its family: IPv6 as ipv6AddressToString, anything else as IPv4.
+std::string senderText(const sockaddr* from, size_t addrlen);
 
 // The system's text for an error number, safe to call from any thread.
 std::string errorText(int error);

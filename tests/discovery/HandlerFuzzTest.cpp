@@ -104,6 +104,27 @@ bool questionIsSound(const std::string& line, const std::optional<std::string>& 
     return marker != std::string_view::npos && text.substr(marker + 16) == *asked;
 }
 
+// The sender as the line writes it, four octets read as decimal (leading
+// zeros and all), is the address the reader took.
+bool sameAddress(std::string_view sender, const std::string& ip)
+{
+    std::string decimal;
+    size_t start = 0;
+    for (int octet = 0; octet < 4; ++octet)
+    {
+        const auto end = octet < 3 ? sender.find('.', start) : sender.size();
+        if (end == std::string_view::npos)
+            return false;
+        const std::string field(sender.substr(start, end - start));
+        if (field.empty() || field.size() > 3 || field.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        decimal += (octet > 0 ? "." : "");
+        decimal += std::to_string(std::stoi(field));
+        start = end + 1;
+    }
+    return decimal == ip;
+}
+
 bool rendererIsSound(const std::string& line, const std::optional<RemoteInfo>& remote)
 {
     if (!remote)
@@ -124,7 +145,7 @@ bool rendererIsSound(const std::string& line, const std::optional<RemoteInfo>& r
         value = value * 10 + (c - '0');
     }
     return !digits.empty() && value == remote->port && !remote->name.empty() &&
-           text.rfind(remote->ip + ":", 0) == 0 &&
+           sameAddress(text.substr(0, text.find(':')), remote->ip) &&
            text.find(" : additional " + remote->name + "._vhremote._udp.local. SRV ") != std::string_view::npos;
 }
 

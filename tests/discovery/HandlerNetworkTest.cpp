@@ -189,6 +189,39 @@ TEST_F(HandlerOnLoopback, ShutdownDuringASearchThatAQuestionWaitsForStartsNoOthe
     EXPECT_EQ(listener.queries(), 2) << "a search started after the quit request and sent its question";
 }
 
+TEST_F(HandlerOnLoopback, OnlyWhatAnsweredTheSearchIsHandedOver)
+{
+    StandInRenderer listener;
+    ASSERT_TRUE(listener.listening());
+    auto plugin = std::make_unique<CPlugin>();
+
+    // A renderer's line logged on another thread, all through the first
+    // search and after its hand-over: as the responder's stop logs the
+    // replies it reads, or as a late answer was heard after the list had
+    // been handed over, before the search was marked ended.
+    std::atomic<bool> done{false};
+    std::thread late([&] {
+        for (int k = 0; k < 2000 && !done; ++k)
+        {
+            mdns_cpp::LogMessage() << "127.0.0.6:5302 : additional late._vhremote._udp.local. SRV late.local. "
+                                      "priority 0 weight 0 port 9000\n";
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    });
+    const bool ended = waitUntil([&] { return tookAddressChange(*plugin); }, 300);
+    pump(100);
+    done = true;
+    late.join();
+    ASSERT_TRUE(ended);
+    EXPECT_EQ(controllerAddress(), "127.0.0.1") << "a renderer that answered no search became the target";
+
+    // Nor is it the target at the next search, which nobody answers.
+    StandInRenderer::ask(kPluginQuestion);
+    ASSERT_TRUE(waitUntil([&] { return listener.queries() >= 2; }));
+    ASSERT_TRUE(waitUntil([&] { return tookAddressChange(*plugin); }, 300));
+    EXPECT_EQ(controllerAddress(), "127.0.0.1");
+}
+
 TEST_F(HandlerWithRenderer, FirstRendererInTheAdditionalSectionBecomesTheTarget)
 {
     const std::vector<Answer> answers = {{{

@@ -430,3 +430,31 @@ TEST_F(RendererLater, RestoredAddressHoldsUntilARendererAnswers)
 
     plugin.reset();
 }
+
+TEST_F(RendererLater, AnswersFromOffTheLinkAreIgnored)
+{
+    // A renderer on the renderer's side answers from 198.51.100.2, outside
+    // the plug-in's subnet 192.0.2.0/24 on the link the answer arrives on.
+    ASSERT_EQ(peer.request("{\"cmd\": \"offlink\", \"address\": \"198.51.100.2\"}")["offlink"].toString(),
+              "198.51.100.2");
+    auto plugin = std::make_unique<CPlugin>();
+    const auto rendererQuery = [](const juce::var& d) { return isQuestionFor(d, "_vhremote._udp.local."); };
+    ASSERT_TRUE(waitUntil([&] { return countFrom(peer.mdns(0), 4, rendererQuery) >= 1; }, 250));
+    pump(50);
+    tookAddressChange(*plugin);
+    ASSERT_TRUE(waitUntil([&] { return tookAddressChange(*plugin); }, 300)) << "the first search did not end";
+
+    // The next search, with its lines seen on their way to the handler:
+    // the answer arrives and is ignored, so the address stays.
+    auto ignored = std::make_shared<std::atomic<int>>(0);
+    auto* handler = controller().m_mdnsHandler.get();
+    mdns_cpp::Logger::setLoggerSink([handler, ignored](const std::string& line) {
+        *ignored += line.rfind("Ignored a reply from 198.51.100.2:5353,", 0) == 0 ? 1 : 0;
+        handler->takeLogLine(line);
+    });
+    ASSERT_TRUE(askUntilTheNextSearch(peer));
+    ASSERT_TRUE(waitUntil([&] { return tookAddressChange(*plugin); }, 300)) << "the second search did not end";
+    EXPECT_EQ(controllerAddress(), "127.0.0.1");
+    EXPECT_GE(ignored->load(), 1) << "the off-link answer never arrived";
+    plugin.reset();
+}

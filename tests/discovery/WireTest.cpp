@@ -307,6 +307,47 @@ TEST(MdnsWire, AddressTexts)
     EXPECT_EQ(ipv4AddressToString(buffer, sizeof(buffer), nullptr, 0), "");
 }
 
+TEST(MdnsWire, OnlySourcesOnTheLinkTheyArrivedOn)
+{
+    // Interface 2 holds 192.0.2.1/24 and 2001:db8:1::1/64, interface 3 holds
+    // 198.51.100.1/32; loopback (1) holds 127.0.0.1/8.
+    LinkAddresses links;
+    auto add = [&](unsigned interface, const char* address, const char* mask) {
+        if (std::string(address).find(':') == std::string::npos)
+        {
+            const auto a = mdns_test::ipv4Sender(address, 0);
+            const auto m = mdns_test::ipv4Sender(mask, 0);
+            links.add(interface, reinterpret_cast<const sockaddr*>(&a), reinterpret_cast<const sockaddr*>(&m));
+        }
+        else
+        {
+            const auto a = mdns_test::ipv6Sender(address, 0);
+            const auto m = mdns_test::ipv6Sender(mask, 0);
+            links.add(interface, reinterpret_cast<const sockaddr*>(&a), reinterpret_cast<const sockaddr*>(&m));
+        }
+    };
+    add(1, "127.0.0.1", "255.0.0.0");
+    add(2, "192.0.2.1", "255.255.255.0");
+    add(2, "2001:db8:1::1", "ffff:ffff:ffff:ffff::");
+    add(3, "198.51.100.1", "255.255.255.255");
+
+    const struct { const char* source; unsigned arrival; bool onLink; } cases[] = {
+        {"192.0.2.200", 2, true},       {"192.0.3.1", 2, false},        {"192.0.2.200", 3, false},
+        {"127.0.0.6", 1, true},         {"127.0.0.6", 2, false},        {"198.51.100.1", 3, true},
+        {"198.51.100.2", 3, false},     {"192.0.2.200", 0, false},      {"192.0.2.200", 9, false},
+        {"fe80::1", 3, true},           {"2001:db8:1::99", 2, true},    {"2001:db8:2::1", 2, false},
+        {"2001:db8:1::99", 3, false},   {"::ffff:192.0.2.7", 2, true},  {"::ffff:192.0.3.7", 2, false},
+    };
+    for (const auto& c : cases)
+    {
+        const bool v6 = std::string(c.source).find(':') != std::string::npos;
+        const auto a4 = mdns_test::ipv4Sender(v6 ? "0.0.0.0" : c.source, 5353);
+        const auto a6 = mdns_test::ipv6Sender(v6 ? c.source : "::", 5353);
+        const auto* source = v6 ? reinterpret_cast<const sockaddr*>(&a6) : reinterpret_cast<const sockaddr*>(&a4);
+        EXPECT_EQ(links.onLink(source, c.arrival), c.onLink) << c.source << " on " << c.arrival;
+    }
+}
+
 TEST(MdnsWire, EscapedNamesKeepPrintableBytesOnly)
 {
     const std::pair<std::string, std::string> cases[] = {

@@ -17,6 +17,8 @@ Commands on stdin, one JSON object per line; each gets one JSON line back:
                                     browse for T and resolve the first instance
   {"cmd": "types", "timeout": S}    the service types that answer the meta query
   {"cmd": "announce"}               registers the renderer, when started --unannounced
+  {"cmd": "offlink", "address": A}  from now on a second renderer, "far", answers every
+                                    question for renderers by unicast from A
 It prints {"ready": true} once the renderer is registered (with --unannounced,
 once its stack runs), and exits when stdin closes, and in any case after
 LIFETIME_S seconds.
@@ -177,6 +179,56 @@ def osc_of(data):
         return {"path": None, "types": None, "args": [], "raw": data.hex()}
 
 
+def name_bytes(name):
+    return b"".join(bytes([len(label)]) + label.encode() for label in name.rstrip(".").split(".")) + b"\0"
+
+
+class OffLinkRenderer(threading.Thread):
+    """A renderer "far" that answers each question for renderers, as a renderer's stack does
+    (the question, the PTR, the SRV among the additional records), by unicast from SOURCE."""
+
+    SERVICE = "_vhremote._udp.local."
+
+    def __init__(self, source, interface_address):
+        super().__init__(daemon=True)
+        self.listen = self.bound("", interface_address)
+        self.send = self.bound(source)
+        self.stop = False
+
+    @staticmethod
+    def bound(address, group_on=None):
+        s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+        s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEPORT, 1)
+        s.bind((address, 5353))
+        if group_on:
+            s.setsockopt(socket.IPPROTO_IP, socket.IP_ADD_MEMBERSHIP,
+                         socket.inet_aton("224.0.0.251") + socket.inet_aton(group_on))
+        return s
+
+    def answer(self, query_id):
+        instance = name_bytes("far." + self.SERVICE)
+        target = struct.pack("!HHH", 0, 0, 9000) + name_bytes("far.local.")
+        return (struct.pack("!6H", query_id, 0x8400, 1, 1, 0, 1)
+                + name_bytes(self.SERVICE) + struct.pack("!HH", TYPE_PTR, CLASS_IN)
+                + name_bytes(self.SERVICE) + struct.pack("!HHIH", TYPE_PTR, CLASS_IN, 10, len(instance)) + instance
+                + instance + struct.pack("!HHIH", 33, 0x8001, 10, len(target)) + target)
+
+    def run(self):
+        while not self.stop:
+            ready, _, _ = select.select([self.listen], [], [], 0.2)
+            if not ready:
+                continue
+            data, sender = self.listen.recvfrom(65535)
+            try:
+                query = DNSIncoming(data)
+            except Exception:  # not a question to answer
+                continue
+            if query.valid and not query.is_response() and any(
+                    q.name == self.SERVICE and q.type == TYPE_PTR for q in query.questions):
+                self.send.sendto(self.answer(query.id), sender)
+
+
 class Found(ServiceListener):
     def __init__(self):
         self.names = []
@@ -260,6 +312,10 @@ def main():
                         zc.register_service(info)
                         announced = True
                     emit({"announced": info.name})
+                elif what == "offlink":
+                    far = OffLinkRenderer(command["address"], address)
+                    far.start()
+                    emit({"offlink": command["address"]})
                 elif what == "types":
                     found = ZeroconfServiceTypes.find(zc=zc, timeout=float(command.get("timeout", 3)))
                     emit({"types": list(found)})

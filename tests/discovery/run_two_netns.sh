@@ -6,7 +6,7 @@
 #   run_two_netns.sh command [args...]
 #
 # Plug-in side: lo and vhp0 with 192.0.2.1/24. Renderer side: lo and vhr0
-# with 192.0.2.2/24. Both ends carry the mDNS groups; there is no default
+# with 192.0.2.2/24, and 198.51.100.2/32 off the plug-in's link. Both ends carry the mDNS groups; there is no default
 # route and no other interface, so nothing sent can reach a real network.
 # The command learns the renderer's namespace from VH_RENDERER_NETNS and runs
 # its renderer there with `ip netns exec`. Needs root.
@@ -81,6 +81,11 @@ setup_side() {
 }
 setup_side "$plugin_ns" vhp0 192.0.2.1
 setup_side "$renderer_ns" vhr0 192.0.2.2
+# A second address on the renderer's side, outside the plug-in's subnet: a renderer answering from
+# it is not on the plug-in's link. The plug-in's side takes such datagrams in (no reverse-path
+# filter), so that only the plug-in itself can ignore them.
+ip -n "$renderer_ns" addr add 198.51.100.2/32 dev vhr0
+ip netns exec "$plugin_ns" sysctl -qw net.ipv4.conf.all.rp_filter=0 net.ipv4.conf.vhp0.rp_filter=0
 
 # In the background and waited for, so a signal to this script runs the trap
 # at once; the plug-in's side must not outlive the run either.

@@ -345,6 +345,23 @@ TEST (EditorWindow, TypedObjectNumbersAndArrowsStayWithinOneTo128)
     }
 }
 
+TEST (EditorWindow, TypedAddressesFollowTheLinksRule)
+{
+    // Leading zeros are decimal, as the saved block and discovery read them; the box shows the
+    // address the link then uses.
+    const std::pair<const char*, const char*> cases[] = { { "127.000.000.010", "127.0.0.10" }, { "127.0.0.08", "127.0.0.8" },
+                                                          { "127.0.0.256", "127.0.0.1" }, { "127.0.0", "127.0.0.1" } };
+    for (const auto& [typed, used] : cases)
+    {
+        Window w;
+        w.editor->m_ipEditor->setText (typed, false);
+        w.editor->textEditorFocusLost (*w.editor->m_ipEditor);
+        const auto* controller = CController::GetInstance();
+        EXPECT_EQ (controller->m_ipAddress, used) << typed;
+        EXPECT_EQ (w.editor->m_ipEditor->getText(), used) << typed;
+    }
+}
+
 TEST (EditorWindow, TypedLevelsAreClampedAndKeepOneDecimal)
 {
     struct Case { const char* text; double fader; float level; };

@@ -82,12 +82,12 @@ public:
         }
     }
 
-    // Saved blocks with bytes changed anywhere, foreign bytes in the address or no terminator,
-    // cut short, or random.
+    // Saved blocks (some with leading zeros in the address) with bytes changed anywhere, foreign
+    // bytes in the address or no terminator, cut short, or random.
     Bytes block()
     {
-        static const char* addresses[] = { "127.0.0.1", "10.0.0.7", "192.168.100.200" };
-        auto b = savedBlock (addresses[pick (3)], { int32_t (pick (140)), int32_t (pick (3)), int32_t (pick (14)), int32_t (pick (3)) });
+        static const char* addresses[] = { "127.0.0.1", "10.0.0.7", "192.168.100.200", "127.000.000.010", "010.0.0.08" };
+        auto b = savedBlock (addresses[pick (5)], { int32_t (pick (140)), int32_t (pick (3)), int32_t (pick (14)), int32_t (pick (3)) });
 
         switch (m_kind++ % 4)
         {

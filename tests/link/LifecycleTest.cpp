@@ -86,6 +86,21 @@ TEST_F (Lifecycle, AddressSetterTakesOnlyDottedIPv4)
     ASSERT_TRUE (test::allDelivered (a.m_messageHandler));
     EXPECT_TRUE (setOf (a.m_messageHandler, kSource_controller).empty()) << "the link's own change is not its to send";
     EXPECT_EQ (setOf (a.m_messageHandler, kSource_editor).count (kChange_ip_address), 1u);
+
+    // Leading zeros are decimal, never the resolver's octal (127.0.0.8 for "010"), and the link
+    // keeps the canonical text; the same address in another spelling is no change.
+    struct Spelling { const char* text; const char* kept; bool posts; };
+    const Spelling spellings[] = { { "127.000.000.010", "127.0.0.10", true }, { "127.0.0.010", "127.0.0.10", false },
+                                   { "010.0.0.08", "10.0.0.8", true }, { "127.0.0.09", "127.0.0.9", true },
+                                   { "127.0.0.001", "127.0.0.1", true } };
+    for (const auto& s : spellings)
+    {
+        test::clearSets (a.m_messageHandler);
+        controller()->SetIpAddress (kSource_editor, s.text);
+        EXPECT_EQ (address(), s.kept) << s.text;
+        ASSERT_TRUE (test::allDelivered (a.m_messageHandler));
+        EXPECT_EQ (setOf (a.m_messageHandler, kSource_editor).count (kChange_ip_address), s.posts ? 1u : 0u) << s.text;
+    }
 }
 
 TEST_F (Lifecycle, PortSetterActsOnlyWhenTheAnnouncedPortChanges)

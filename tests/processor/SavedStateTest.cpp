@@ -121,6 +121,25 @@ TEST (SavedState, StoredAddressIsAdoptedOnlyWhileTheControllerHasTheDefault)
     EXPECT_EQ (SavedState::Decode (saved.getData(), (int) saved.getSize())->address, "10.0.0.7");
 }
 
+TEST (SavedState, LeadingZerosAreReadAsDecimal)
+{
+    // A hand-edited or damaged project: the address the user meant, never the resolver's octal.
+    const std::pair<const char*, const char*> cases[] = { { "127.000.000.010", "127.0.0.10" }, { "010.0.0.08", "10.0.0.8" },
+                                                          { "192.168.001.099", "192.168.1.99" } };
+    for (const auto& [stored, meant] : cases)
+    {
+        CPlugin p;
+        const auto saved = stateOf (stored, 1, 1, 1, 0);
+        EXPECT_EQ (SavedState::Decode (saved.getData(), (int) saved.getSize())->address, meant) << stored;
+        p.setStateInformation (saved.getData(), (int) saved.getSize());
+        EXPECT_EQ (controllerAddress(), meant) << stored;
+
+        juce::MemoryBlock again;
+        p.getStateInformation (again);
+        EXPECT_EQ (again, stateOf (meant, 1, 1, 1, 0)) << stored;
+    }
+}
+
 TEST (SavedState, DamagedBlocksAreNotApplied)
 {
     const auto good = stateOf ("127.0.0.1", 9, 0, 3, 1);
@@ -133,6 +152,7 @@ TEST (SavedState, DamagedBlocksAreNotApplied)
     cases.push_back ({ "host name", stateOf ("renderer.local", 9, 0, 3, 1) });
     cases.push_back ({ "empty address", stateOf ("", 9, 0, 3, 1) });
     cases.push_back ({ "octet too big", stateOf ("10.0.0.256", 9, 0, 3, 1) });
+    cases.push_back ({ "octet of four digits", stateOf ("10.0.0.0001", 9, 0, 3, 1) });
 
     for (auto& c : cases)
     {
