@@ -186,6 +186,7 @@ private:
     };
     WrittenPosition m_sphereWritten;
 
+    // Hears of every slider being hidden or disabled.
     struct GestureWatcher : juce::ComponentListener
     {
         explicit GestureWatcher (CPluginEditor& e) : editor (e) {}
