@@ -62,6 +62,34 @@ void DrawName (juce::Graphics& g, const juce::Button& button, juce::Colour colou
 } // namespace
 
 //==============================================================================
+std::optional<double> ReadTypedNumber (const juce::String& text)
+{
+    const auto t = text.trim();
+    auto p = t.getCharPointer();
+    if (*p == '-' || *p == '+')
+        ++p;
+
+    int digits = 0;
+    int points = 0;
+    for (auto c = p; ! c.isEmpty(); ++c)
+    {
+        if (c.isDigit())
+            ++digits;
+        else if (*c == '.' && points++ == 0)
+            continue;
+        else
+            return std::nullopt;
+    }
+
+    if (digits == 0)
+        return std::nullopt;
+
+    // The characters are checked: the framework's reader sees only a sign, digits and one point.
+    auto read = t.getCharPointer();
+    return juce::CharacterFunctions::readDoubleValue (read);
+}
+
+//==============================================================================
 CTextEditor::CTextEditor (const juce::String& name, wchar_t passwordCharacter)
     : juce::TextEditor (name, passwordCharacter)
 {

@@ -2,8 +2,15 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <optional>
+
 namespace varnholt
 {
+
+// A number as a user types it into a value box: an optional sign, then digits with at most one
+// point among them, at least one digit, blanks around. Anything else (an empty box, "-", ".",
+// letters) is no number, and a box commits nothing for it.
+std::optional<double> ReadTypedNumber (const juce::String& text);
 
 // The number and address box: digits and points only, one line, the window's grey look.
 class CTextEditor : public juce::TextEditor

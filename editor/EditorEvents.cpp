@@ -86,7 +86,6 @@ juce::String LevelText (float level)
 void CPluginEditor::sliderValueChanged (juce::Slider* slider)
 {
     auto& p = Plugin();
-    const bool second = p.m_grabbedBall == 2;
 
     if (slider == m_xSlider.get() || slider == m_ySlider.get() || slider == m_zSlider.get())
     {
@@ -95,15 +94,7 @@ void CPluginEditor::sliderValueChanged (juce::Slider* slider)
     }
     else if (slider == m_azimSlider.get() || slider == m_elevSlider.get() || slider == m_distSlider.get())
     {
-        const auto h = m_halfPi;
-        const auto a = static_cast<float> (m_azimSlider->getValue()) * h / 90.0f + h;
-        const auto e = static_cast<float> (m_elevSlider->getValue()) * h / 90.0f - h;
-        const auto d = static_cast<float> (m_distSlider->getValue());
-        const auto t = std::sin (e) * d;
-
-        p.SetParameterValue (kSource_editor, second ? kParam_x2 : kParam_x, (std::cos (a) * t + 1.0f) * 0.5f);
-        p.SetParameterValue (kSource_editor, second ? kParam_y2 : kParam_y, 1.0f - (std::sin (a) * t + 1.0f) * 0.5f);
-        p.SetParameterValue (kSource_editor, second ? kParam_z2 : kParam_z, (std::cos (e) * d + 1.0f) * 0.5f);
+        WriteSphericalPosition();
     }
     else if (slider == m_layerLevelSlider.get())
     {
@@ -155,12 +146,44 @@ void CPluginEditor::sliderDragStarted (juce::Slider* slider)
     m_openGestures.emplace_back (slider, index);
 }
 
-void CPluginEditor::sliderDragEnded (juce::Slider* slider)
+void CPluginEditor::WriteSphericalPosition()
 {
-    // The gesture the drag opened, even if the current ball has changed since.
+    auto& p = Plugin();
+    const bool second = p.m_grabbedBall == 2;
+
+    // A slider still at the value the window showed stands for the exact place: the first touch
+    // of one slider must not move the object along the other two, nor pull a position outside
+    // the unit sphere in to the distance slider's end.
+    const auto moved = [] (const CSlider& s, float shown) { return static_cast<float> (s.getValue()) != shown; };
+    if (moved (*m_azimSlider, m_sphereShown.azimuth))
+        m_sphere.azimuth = static_cast<float> (m_azimSlider->getValue());
+    if (moved (*m_elevSlider, m_sphereShown.elevation))
+        m_sphere.elevation = static_cast<float> (m_elevSlider->getValue());
+    if (moved (*m_distSlider, m_sphereShown.distance))
+        m_sphere.distance = static_cast<float> (m_distSlider->getValue()) * m_distanceScale;
+
+    const auto h = m_halfPi;
+    const auto a = m_sphere.azimuth * h / 90.0f + h;
+    const auto e = m_sphere.elevation * h / 90.0f - h;
+    const auto d = m_sphere.distance;
+    const auto t = std::sin (e) * d;
+
+    const auto xIndex = second ? kParam_x2 : kParam_x;
+    const auto yIndex = second ? kParam_y2 : kParam_y;
+    const auto zIndex = second ? kParam_z2 : kParam_z;
+    p.SetParameterValue (kSource_editor, xIndex, (std::cos (a) * t + 1.0f) * 0.5f);
+    p.SetParameterValue (kSource_editor, yIndex, 1.0f - (std::sin (a) * t + 1.0f) * 0.5f);
+    p.SetParameterValue (kSource_editor, zIndex, (std::cos (e) * d + 1.0f) * 0.5f);
+
+    m_sphereWritten = { second ? 2 : 1, (second ? p.m_x2 : p.m_x)->get(), (second ? p.m_y2 : p.m_y)->get(),
+                        (second ? p.m_z2 : p.m_z)->get() };
+}
+
+void CPluginEditor::EndGesturesOf (const juce::Component& control)
+{
     for (auto it = m_openGestures.begin(); it != m_openGestures.end();)
     {
-        if (it->first != slider)
+        if (it->first != &control)
         {
             ++it;
             continue;
@@ -170,6 +193,24 @@ void CPluginEditor::sliderDragEnded (juce::Slider* slider)
             parameter->EndUserGesture();
         it = m_openGestures.erase (it);
     }
+}
+
+void CPluginEditor::GestureWatcher::componentVisibilityChanged (juce::Component& c)
+{
+    if (! c.isVisible())
+        editor.EndGesturesOf (c);
+}
+
+void CPluginEditor::GestureWatcher::componentEnablementChanged (juce::Component& c)
+{
+    if (! c.isEnabled())
+        editor.EndGesturesOf (c);
+}
+
+void CPluginEditor::sliderDragEnded (juce::Slider* slider)
+{
+    // The gesture the drag opened, even if the current ball has changed since.
+    EndGesturesOf (*slider);
 }
 
 //==============================================================================
@@ -187,9 +228,16 @@ void CPluginEditor::textEditorFocusLost (juce::TextEditor& box)
     else if (&box == m_ipEditor.get())
     {
         if (EditedSinceShown (box))
+        {
             CommitIpAddress();
+
+            // Committed (or replaced by the controller's address): the box follows the refresh again.
+            SetShownText (box, box.getText());
+        }
         else
+        {
             SetShownText (box, ControllerAddress());
+        }
     }
 
     if (&box == m_layerSliderDisplay.get())
@@ -231,13 +279,26 @@ void CPluginEditor::CommitIpAddress()
 
 void CPluginEditor::CommitLevelText()
 {
-    // Clamped before the square law, which would fold a level below -84 dB back up the fader.
-    auto db = static_cast<float> (m_layerSliderDisplay->getText().getDoubleValue());
-    db = std::isfinite (db) ? juce::jlimit (kMinDb, kMaxDb, db) : kMinDb;
+    auto& box = *m_layerSliderDisplay;
+    const auto typed = ReadTypedNumber (box.getText());
 
-    const auto position = (db + 84.0f) / 96.0f;
-    const auto fader = juce::roundToInt ((position * position * 96.0f - 84.0f) * 10.0f) / 10.0;
-    m_layerLevelSlider->setValue (fader, juce::sendNotificationAsync);
+    if (typed.has_value())
+    {
+        // Clamped before the square law, which would fold a level below -84 dB back up the fader.
+        auto db = static_cast<float> (*typed);
+        db = std::isfinite (db) ? juce::jlimit (kMinDb, kMaxDb, db) : kMinDb;
+
+        // At once: a refresh between this and a later notification would put the renderer's
+        // level into the fader, and the fader's notification would then write that instead.
+        const auto position = (db + 84.0f) / 96.0f;
+        const auto fader = juce::roundToInt ((position * position * 96.0f - 84.0f) * 10.0f) / 10.0;
+        m_layerLevelSlider->setValue (fader, juce::sendNotificationSync);
+    }
+
+    // A fader that did not move (or a text that is no number) writes nothing: the box shows the
+    // level again.
+    if (EditedSinceShown (box))
+        SetShownText (box, LevelText (Plugin().m_layerLevel->get()));
 }
 
 juce::String CPluginEditor::ControllerAddress() const
@@ -402,34 +463,73 @@ void CPluginEditor::ShowPosition()
         return;
     }
 
-    const auto h = m_halfPi;
-    const auto dx = 2.0f * (x - 0.5f);
-    const auto dy = 2.0f * (y - 0.5f);
-    const auto dz = 2.0f * (z - 0.5f);
-    const auto r = std::sqrt (dx * dx + dy * dy + dz * dz);
-    const auto alpha = std::atan2 (dy, dx);
+    // The position that the spherical sliders have just written: the exact place they aimed at
+    // stays, since the parameters may have clamped it into the cube.
+    const int ball = second ? 2 : 1;
+    const auto& w = m_sphereWritten;
+    if (w.ball != ball || w.x != x || w.y != y || w.z != z)
+    {
+        const auto h = m_halfPi;
+        const auto dx = 2.0f * (x - 0.5f);
+        const auto dy = 2.0f * (y - 0.5f);
+        const auto dz = 2.0f * (z - 0.5f);
+        const auto r = std::sqrt (dx * dx + dy * dy + dz * dz);
+        const auto alpha = std::atan2 (dy, dx);
 
-    // Rounding can put dz / r a hair outside acos's domain.
-    if (r > 0.001f)
-        m_lastElevation = h - std::acos (juce::jlimit (-1.0f, 1.0f, dz / r));
+        // Rounding can put dz / r a hair outside acos's domain.
+        if (r > 0.001f)
+            m_lastElevation = h - std::acos (juce::jlimit (-1.0f, 1.0f, dz / r));
+
+        m_sphere = { 180.0f - std::fmod (alpha * 90.0f / h + 450.0f, 360.0f), m_lastElevation * 90.0f / h, r };
+        m_distanceScale = juce::jmax (1.0f, r);
+        m_sphereWritten = {};
+    }
 
     const auto oneDecimal = [] (float v) { return std::round (v * 10.0f) / 10.0f; };
-    const auto azimuth = oneDecimal (180.0f - std::fmod (alpha * 90.0f / h + 450.0f, 360.0f));
-    const auto elevation = oneDecimal (m_lastElevation * 90.0f / h);
+    m_azimSlider->setValue (oneDecimal (m_sphere.azimuth), juce::dontSendNotification);
+    m_distSlider->setValue (m_sphere.distance / m_distanceScale, juce::dontSendNotification);
+    m_elevSlider->setValue (oneDecimal (m_sphere.elevation), juce::dontSendNotification);
 
-    m_azimSlider->setValue (azimuth, juce::dontSendNotification);
-    m_distSlider->setValue (r, juce::dontSendNotification);
-    m_elevSlider->setValue (elevation, juce::dontSendNotification);
+    m_sphereShown = { static_cast<float> (m_azimSlider->getValue()), static_cast<float> (m_elevSlider->getValue()),
+                      static_cast<float> (m_distSlider->getValue()) };
 }
 
 //==============================================================================
 void CPluginEditor::RefreshText (juce::TextEditor& box, const juce::String& text)
 {
-    // What the user is typing stays; the box is set again when it loses the focus.
-    if (box.hasKeyboardFocus (true))
+    // What the user typed stays until it is committed or left, focused or not (a commit by Return
+    // reaches the window only after the focus has gone); a box merely clicked follows.
+    if (EditedSinceShown (box))
+    {
+        m_heldBack.insert (&box);
         return;
+    }
 
+    m_heldBack.erase (&box);
     SetShownText (box, text);
+}
+
+void CPluginEditor::RefreshSlider (juce::Slider& slider, double value)
+{
+    juce::Label* box = nullptr;
+    for (auto* child : slider.getChildren())
+        if (auto* label = dynamic_cast<juce::Label*> (child))
+            box = label;
+
+    // The framework's value box drops its open editor whenever the value is set.
+    auto* typing = box != nullptr ? box->getCurrentTextEditor() : nullptr;
+    if (typing != nullptr && typing->getText() != box->getText())
+    {
+        m_heldBack.insert (&slider);
+        return;
+    }
+
+    m_heldBack.erase (&slider);
+    slider.setValue (value, juce::dontSendNotification);
+
+    // A box opened but not typed in stays open, now with the new value.
+    if (typing != nullptr && box->getCurrentTextEditor() == nullptr)
+        box->showEditor();
 }
 
 void CPluginEditor::SetShownText (juce::TextEditor& box, const juce::String& text)
@@ -478,7 +578,7 @@ void CPluginEditor::UpdateGui (bool force)
         m_surface->repaint();
     }
 
-    if (take (kChange_layer_level))
+    if (take (kChange_layer_level) || HeldBack (*m_layerSliderDisplay))
     {
         const auto level = p.m_layerLevel->get();
         RefreshText (*m_layerSliderDisplay, LevelText (level));
@@ -486,16 +586,16 @@ void CPluginEditor::UpdateGui (bool force)
         m_layerLevelSlider->setValue (position * position * 96.0 - 84.0, juce::dontSendNotification);
     }
 
-    if (take (kChange_layer_num))
-        m_layerNumSlider->setValue (p.m_layerNum->get(), juce::dontSendNotification);
+    if (take (kChange_layer_num) || HeldBack (*m_layerNumSlider))
+        RefreshSlider (*m_layerNumSlider, p.m_layerNum->get());
     if (take (kChange_layer_on))
         setToggle (*m_layerOnButton, p.m_layerOn->get() != 0);
-    if (take (kChange_width))
-        m_widthKnob->setValue (p.m_width->get(), juce::dontSendNotification);
-    if (take (kChange_curve_pos))
-        m_curvePosKnob->setValue (p.m_curvePos->get(), juce::dontSendNotification);
-    if (take (kChange_reverb_level))
-        m_reverbKnob->setValue (p.m_reverbLevel->get(), juce::dontSendNotification);
+    if (take (kChange_width) || HeldBack (*m_widthKnob))
+        RefreshSlider (*m_widthKnob, p.m_width->get());
+    if (take (kChange_curve_pos) || HeldBack (*m_curvePosKnob))
+        RefreshSlider (*m_curvePosKnob, p.m_curvePos->get());
+    if (take (kChange_reverb_level) || HeldBack (*m_reverbKnob))
+        RefreshSlider (*m_reverbKnob, p.m_reverbLevel->get());
     if (takeFromAny (kChange_reverb_on))
         setToggle (*m_reverbOnButton, p.m_reverbOn->get() != 0);
     if (takeFromAny (kChange_osc_on))
@@ -523,10 +623,10 @@ void CPluginEditor::UpdateGui (bool force)
 
     if (takeFromAny (kChange_render_mode))
         m_renderCombo->setSelectedId (p.m_renderMode->getIndex() + 1, juce::dontSendNotification);
-    if (take (kChange_pair_spread))
-        m_pairSpreadKnob->setValue (p.m_pairSpread->get(), juce::dontSendNotification);
+    if (take (kChange_pair_spread) || HeldBack (*m_pairSpreadKnob))
+        RefreshSlider (*m_pairSpreadKnob, p.m_pairSpread->get());
 
-    if (take (kChange_object_number))
+    if (take (kChange_object_number) || HeldBack (m_objectCounter->m_textBox))
     {
         const auto number = static_cast<int32_t> (p.m_objectNumber->get());
         RefreshText (m_objectCounter->m_textBox, juce::String (number));
@@ -539,7 +639,7 @@ void CPluginEditor::UpdateGui (bool force)
     if (queue.popParameterChanged (kSource_host, kChange_object_number) || force)
         repaint();
 
-    if (take (kChange_ip_address))
+    if (take (kChange_ip_address) || HeldBack (*m_ipEditor))
         RefreshText (*m_ipEditor, ControllerAddress());
 
     if (queue.popParameterChanged (kSource_editor, kChange_port))

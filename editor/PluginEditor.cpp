@@ -96,6 +96,7 @@ void CPluginEditor::ConfigureSlider (CSlider& slider, juce::NormalisableRange<do
     slider.setTextBoxStyle (textBox, false, textBoxWidth, textBoxHeight);
     if (listened)
         slider.addListener (this);
+    slider.addComponentListener (&m_gestureWatcher);
     slider.setDoubleClickReturnValue (true, doubleClickValue);
     addAndMakeVisible (slider);
     slider.setVisible (shown);
@@ -229,7 +230,10 @@ void CPluginEditor::DetachFromControls()
                                                                 m_azimSlider.get(), m_elevSlider.get(), m_distSlider.get(),
                                                                 m_layerLevelSlider.get(), m_layerNumSlider.get(), m_widthKnob.get(),
                                                                 m_reverbKnob.get(), m_curvePosKnob.get(), m_pairSpreadKnob.get() })
+    {
         slider->removeListener (this);
+        slider->removeComponentListener (&m_gestureWatcher);
+    }
 
     for (auto* box : std::initializer_list<juce::TextEditor*> { &m_objectCounter->m_textBox, m_ipEditor.get(), m_layerSliderDisplay.get() })
         box->removeListener (this);

@@ -10,6 +10,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -128,10 +129,21 @@ private:
 
     void ShowPairSpread (bool shown);
 
-    // A box's text as the refresh sets it: left alone while the user types in the box.
+    // A box's text, or a knob's or the layer box's value, as the refresh sets it: held back while
+    // the user has edited the box since the window last wrote it, and set at a later refresh.
     void RefreshText (juce::TextEditor& box, const juce::String& text);
+    void RefreshSlider (juce::Slider& slider, double value);
+    bool HeldBack (const juce::Component& control) const { return m_heldBack.count (&control) != 0; }
     static void SetShownText (juce::TextEditor& box, const juce::String& text);
     static bool EditedSinceShown (const juce::TextEditor& box);
+
+    // Ends the host gestures that drags on this control opened: a control hidden or disabled
+    // mid-drag never reports the drag's end to the window.
+    void EndGesturesOf (const juce::Component& control);
+
+    // The spherical sliders into the current ball's position: each slider that the user moved
+    // from what the window showed gives its value; the others keep the exact place.
+    void WriteSphericalPosition();
 
     void CommitObjectNumber (int32_t number);
     void CommitIpAddress();
@@ -145,6 +157,41 @@ private:
 
     // The host gestures that this window's sliders opened and have not closed yet.
     std::vector<std::pair<const juce::Slider*, AutomationParameterIndex>> m_openGestures;
+
+    // The controls whose refresh waits for the user's edit to be committed or left.
+    std::set<const juce::Component*> m_heldBack;
+
+    // The current ball's place in spherical terms, exact: the sliders show it rounded to their
+    // steps, and the distance slider clamped to 0..1. Outside the unit sphere the distance slider's
+    // travel spans the whole distance (m_distanceScale).
+    struct Sphere
+    {
+        float azimuth = 0.0f;
+        float elevation = 0.0f;
+        float distance = 0.0f;
+    };
+    Sphere m_sphere;
+    Sphere m_sphereShown;   // the sliders' values as the window last set them
+    float m_distanceScale = 1.0f;
+
+    // The position that the spherical sliders wrote last, as the parameters took it: its refresh
+    // keeps the exact place instead of deriving it again from the clamped position.
+    struct WrittenPosition
+    {
+        int ball = 0;
+        float x = 0.0f, y = 0.0f, z = 0.0f;
+    };
+    WrittenPosition m_sphereWritten;
+
+    // Hears of every slider being hidden or disabled.
+    struct GestureWatcher : juce::ComponentListener
+    {
+        explicit GestureWatcher (CPluginEditor& e) : editor (e) {}
+        void componentVisibilityChanged (juce::Component& c) override;
+        void componentEnablementChanged (juce::Component& c) override;
+        CPluginEditor& editor;
+    };
+    GestureWatcher m_gestureWatcher { *this };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CPluginEditor)
 };

@@ -1,6 +1,7 @@
 #include "editor/Sliders.h"
 
 #include "editor/Colours.h"
+#include "editor/Controls.h"
 
 #include <array>
 #include <cmath>
@@ -150,6 +151,12 @@ void CSlider::paint (juce::Graphics& g)
     PaintThumb (g, *this);
     DrawOneLine (g, DisplayText(), GetDisplayRect(), 14.0f);
     DrawOneLine (g, getName(), GetLabelRect(), 18.0f);
+}
+
+double CSlider::getValueFromText (const juce::String& text)
+{
+    const auto typed = ReadTypedNumber (text);
+    return typed.has_value() ? *typed : getValue();
 }
 
 void CSlider::InitStyle()

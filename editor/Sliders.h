@@ -20,6 +20,10 @@ public:
     void mouseDrag (const juce::MouseEvent& e) override;
     void paint (juce::Graphics& g) override;
 
+    // The value typed into the framework's value box (knobs, layer box). A text that is no number
+    // gives the current value back, so the box commits nothing and shows that value again.
+    double getValueFromText (const juce::String& text) override;
+
     virtual void InitStyle();
     virtual juce::Rectangle<int> GetSlitRect() const;
     // Also stores the value's proportion that GetThumbLine places the line from.

@@ -74,8 +74,10 @@ CAudioParameterFloat* HostParameter (CPlugin& plugin, AutomationParameterIndex i
 } // namespace
 
 //==============================================================================
+// A window opened while the partner ball is the instance's current one opens on it.
 CSurfaceSlider::CSurfaceSlider (CPlugin* plugin)
-    : m_plugin (plugin)
+    : m_plugin (plugin),
+      m_lastGrabbed (plugin != nullptr && plugin->m_grabbedBall == 2 ? 2 : 1)
 {
 }
 
@@ -199,6 +201,8 @@ void CSurfaceSlider::paint (juce::Graphics& g)
                           static_cast<int> (centre.y - m_ballRadius), side, side, juce::Justification::centred, 1);
     };
 
+    // The ring marks the ball that the window's sliders edit, the instance's current one.
+    const bool secondCurrent = m_plugin->m_grabbedBall == 2;
     const auto ball1 = BallOf (*m_plugin, 1);
 
     if (m_pairMode)
@@ -209,10 +213,10 @@ void CSurfaceSlider::paint (juce::Graphics& g)
 
         g.setColour (colours::accent);
         g.drawLine (from.x, from.y, to.x, to.y, 1.0f);
-        drawBall (ball2, m_lastGrabbed == 2, int64_t { m_objectId } + 1);
+        drawBall (ball2, secondCurrent, int64_t { m_objectId } + 1);
     }
 
-    drawBall (ball1, m_pairMode && m_lastGrabbed == 1, m_objectId);
+    drawBall (ball1, m_pairMode && ! secondCurrent, m_objectId);
 }
 
 } // namespace varnholt

@@ -27,7 +27,7 @@ public:
     bool m_pairMode = false;
     int32_t m_objectId = 256;
     int32_t m_grabbed = 0;       // the ball being dragged: 0 none, 1 main, 2 partner
-    int32_t m_lastGrabbed = 1;   // carries the ring; what the instance's m_grabbedBall follows
+    int32_t m_lastGrabbed = 1;   // the ball pressed last, which the instance's m_grabbedBall follows
     float m_ballRadius = 6.0f;
 
 private:

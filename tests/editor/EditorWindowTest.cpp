@@ -74,6 +74,23 @@ struct Probe
     juce::Colour colour;
 };
 
+// The framework's value box under a knob or the layer box, opened for typing with `text` in it.
+juce::Label& TypeInto (juce::Slider& slider, const juce::String& text)
+{
+    auto* box = dynamic_cast<juce::Label*> (slider.getChildComponent (0));
+    box->showEditor();
+    box->getCurrentTextEditor()->setText (text, false);
+    return *box;
+}
+
+// Return in an open value box, as the framework delivers it.
+void PressReturn (juce::Label& box)
+{
+    ASSERT_NE (box.getCurrentTextEditor(), nullptr) << "the box was closed";
+    box.getCurrentTextEditor()->keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+}
+
 // The pad's ball centre in window pixels for a position, as the pad places it.
 juce::Point<int> Ball (float x, float y)
 {
@@ -112,6 +129,8 @@ TEST (EditorWindow, SnapshotShowsEveryPanelAndControlAtItsPlace)
           { { 190, 204, accent }, { 175, 376, thumb }, { 30, 296, groove }, { 121, 25, knobBody }, { 429, 327, panel } } },
         { "pair on", [] (Window& w) { w.hostSet (kParam_pair_on, 1); w.hostSet (kParam_x2, 0.9f); },
           { { 121, 25, toggleAccent }, { 429, 327, knobBody }, { Ball (0.9f, 0.5f).x, 204, accent }, { 190, 216 - 18, ballRing } } },
+        { "ball 2 current", [] (Window& w) { w.hostSet (kParam_pair_on, 1); w.hostSet (kParam_x2, 0.9f); w.plugin.m_grabbedBall = 2; },
+          { { Ball (0.9f, 0.5f).x, 216 - 18, ballRing }, { 190 + 13, 216 - 13, background } } },
         { "spherical", [] (Window& w) { w.hostSet (kParam_coord_mode, 1); },
           { { 30, 296, thumb }, { 175, 376, groove } } },
         { "moved object", [] (Window& w) { w.hostSet (kParam_x, 0.2f); w.hostSet (kParam_y, 0.8f); },
@@ -293,6 +312,48 @@ TEST (EditorWindow, FaultsOfTheEventsStayMended)
         EXPECT_NEAR (w.value (kParam_y), 0.5f, 0.002f);
     }
     {
+        // A position outside the unit sphere (a pad corner): a touch of the azimuth moves nothing,
+        // and the elevation turns it at its own distance, not at the distance slider's 1.
+        Window w;
+        w.hostSet (kParam_x, 1.0f);
+        w.hostSet (kParam_y, 1.0f);
+        w.hostSet (kParam_coord_mode, 1);
+        w.refresh();
+        auto& e = *w.editor;
+        e.sliderValueChanged (e.m_azimSlider.get());
+        EXPECT_EQ (w.value (kParam_x) + w.value (kParam_y), 2.0f);
+        e.m_elevSlider->setValue (-30.0, juce::sendNotificationSync);
+        EXPECT_NEAR (w.value (kParam_x) + w.value (kParam_y), 2 * 0.933f, 0.005f);
+        EXPECT_NEAR (w.value (kParam_z), 0.146f, 0.003f);
+    }
+    {
+        // The spread knob hidden mid-drag (pair off) ends its gesture; the automatic ones work again.
+        Window w;
+        test::HostRecorder host (w.plugin);
+        w.hostSet (kParam_pair_on, 1);
+        w.refresh();
+        auto& knob = *w.editor->m_pairSpreadKnob;
+        knob.mouseDown (test::MouseAt (knob, 29, 29, { 29, 29 }));
+        w.hostSet (kParam_pair_on, 0);
+        w.refresh();
+        knob.mouseUp (test::MouseAt (knob, 29, 29, { 29, 29 }));
+        EXPECT_EQ (host.count (kParam_pair_spread, false), 1);
+        EXPECT_FALSE (w.plugin.m_pairSpread->m_userGesture);
+    }
+    {
+        // A slider drag while the pad holds the same parameter's gesture leaves it to the pad.
+        Window w;
+        test::HostRecorder host (w.plugin);
+        auto& pad = *w.editor->m_surface;
+        const auto ball = Ball (0.5f, 0.5f).toFloat() - juce::Point<float> (60, 86);
+        pad.mouseDown (test::MouseAt (pad, ball.x, ball.y, ball));
+        w.editor->sliderDragStarted (w.editor->m_xSlider.get());
+        w.editor->sliderDragEnded (w.editor->m_xSlider.get());
+        EXPECT_EQ (host.count (kParam_x, false), 0);
+        pad.mouseUp (test::MouseAt (pad, ball.x, ball.y, ball, 1, true));
+        EXPECT_EQ (host.count (kParam_x, false), 1);
+    }
+    {
         // Pair off with ball 2 current: the sliders edit the main object again, which is sent again.
         Window w;
         w.editor->m_pairButton->setToggleState (true, juce::sendNotificationSync);
@@ -321,7 +382,7 @@ TEST (EditorWindow, TypedObjectNumbersAndArrowsStayWithinOneTo128)
     struct Case { const char* text; const char* arrow; int expected; };
     const std::vector<Case> cases {
         { "7", "", 7 }, { "300", "", 128 }, { "0", "", 1 }, { "", "", 1 }, { "99999999999999999999", "", 128 },
-        { "128", ">", 1 }, { "1", "<", 128 }, { "0", "<", 128 }, { "", ">", 1 }, { "5", ">", 6 },
+        { "128", ">", 1 }, { "1", "<", 128 }, { "0", "<", 128 }, { "", ">", 1 }, { "5", ">", 6 }, { "127", ">", 128 }, { "2", "<", 1 },
         { "99999999999999999999", ">", 1 }, { "99999999999999999999", "<", 128 },
     };
 
@@ -364,19 +425,88 @@ TEST (EditorWindow, TypedAddressesFollowTheLinksRule)
 
 TEST (EditorWindow, TypedLevelsAreClampedAndKeepOneDecimal)
 {
+    // From a layer at -60 dB (fader at -78); a text that is no number changes nothing.
     struct Case { const char* text; double fader; float level; };
     const std::vector<Case> cases {
-        { "-10", -27.0, -10.03f }, { "-10.5", -27.7, -10.48f }, { "-180", -84.0, -84.0f }, { "15", 12.0, 12.0f }, { "abc", -10.5, 0.0f },
+        { "-10", -27.0, -10.03f }, { "-10.5", -27.7, -10.48f }, { "-180", -84.0, -84.0f }, { "15", 12.0, 12.0f },
+        { "abc", -78.0, -60.0f }, { "", -78.0, -60.0f }, { "-", -78.0, -60.0f }, { ".", -78.0, -60.0f },
     };
 
     for (const auto& c : cases)
     {
         Window w;
+        w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, -60.0f);
+        w.refresh();
+        test::HostRecorder host (w.plugin);
         w.editor->m_layerSliderDisplay->setText (c.text, false);
         w.editor->textEditorFocusLost (*w.editor->m_layerSliderDisplay);
         EXPECT_NEAR (w.editor->m_layerLevelSlider->getValue(), c.fader, 0.001) << c.text;
         Window::pump (60);
         EXPECT_NEAR (w.value (kParam_layer_level), c.level, 0.011f) << c.text;
+        EXPECT_EQ (w.editor->m_layerSliderDisplay->getText(), juce::String (w.value (kParam_layer_level), 1)) << c.text;
+        if (c.level == -60.0f)
+            EXPECT_TRUE (host.values.empty()) << c.text;
+    }
+}
+
+TEST (EditorWindow, KnobAndLayerBoxesCommitOnlyNumbers)
+{
+    struct Case { AutomationParameterIndex index; std::function<juce::Slider& (CPluginEditor&)> box; };
+    const std::vector<Case> cases {
+        { kParam_width, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_widthKnob; } },
+        { kParam_reverb_level, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_reverbKnob; } },
+        { kParam_layer_num, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_layerNumSlider; } },
+    };
+
+    for (const auto& c : cases)
+        for (const char* text : { "abc", "", "-", "." })
+        {
+            Window w;
+            w.plugin.SetParameterValue (kSource_controller, c.index, 5.0f);
+            w.refresh();
+            const auto before = w.value (c.index);
+            test::HostRecorder host (w.plugin);
+            auto& slider = c.box (*w.editor);
+            PressReturn (TypeInto (slider, text));
+            EXPECT_EQ (w.value (c.index), before) << c.index << " '" << text << "'";
+            EXPECT_TRUE (host.gestures.empty()) << c.index << " '" << text << "'";
+            EXPECT_EQ (slider.getTextFromValue (before), slider.getTextFromValue (slider.getValue()));
+        }
+}
+
+TEST (EditorWindow, RefreshLeavesEditedBoxesAloneAndCommitsThem)
+{
+    {
+        // A knob's value box being typed in while the renderer moves the knob.
+        Window w;
+        auto& box = TypeInto (*w.editor->m_widthKnob, "1.5");
+        w.plugin.SetParameterValue (kSource_controller, kParam_width, 0.3f);
+        w.refresh();
+        EXPECT_EQ (box.getText (true), "1.5");
+        PressReturn (box);
+        EXPECT_NEAR (w.value (kParam_width), 1.5f, 0.001f);
+    }
+    {
+        // The dB box: typed text outlives a renderer's level and is committed; then it follows again.
+        Window w;
+        auto& box = *w.editor->m_layerSliderDisplay;
+        box.setText ("-20", false);
+        w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, -30.0f);
+        w.refresh();
+        EXPECT_EQ (box.getText(), "-20");
+        w.editor->textEditorFocusLost (box);
+        EXPECT_NEAR (w.value (kParam_layer_level), -20.0f, 0.05f);
+        w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, -40.0f);
+        w.refresh();
+        EXPECT_EQ (box.getText(), "-40.0");
+    }
+    {
+        // The address box keeps what is typed while a search ends.
+        Window w;
+        w.editor->m_ipEditor->setText ("127.0.0.9", false);
+        CController::GetInstance()->SetIpAddress (kSource_controller, "127.0.0.3");
+        w.refresh();
+        EXPECT_EQ (w.editor->m_ipEditor->getText(), "127.0.0.9");
     }
 }
 

@@ -5,8 +5,9 @@ private network namespace (tests/netns-run), with the Standalone's path as its a
 
 What a user's hands do, and what the wire (or the screen) must then show: an address typed into
 the address box (127.0.0.2, so the datagrams arrive there), a pad drag, a slider drag, a double-click
-reset, a wheel step on a knob, a typed level (also while a renderer's level arrives), a toggle, the coordinate mode, the object counter
-wrapping round, and a renderer's change reaching the window.
+reset, a wheel step on a knob, a typed level (also while a renderer's level arrives), a cleared dB
+box, a toggle, the coordinate mode (and the elevation moving a corner position at its own
+distance), the object counter wrapping round, and a renderer's change reaching the window.
 """
 import os
 import select
@@ -105,6 +106,11 @@ def pixel(x, y):
     return (red << 16) | (green << 8) | blue
 
 
+def light_pixels(left, top, right, bottom):
+    """How many pixels of the area show the window's light text colour."""
+    return sum(near(pixel(x, y), 0xB4B4B4, 40) for x in range(left, right, 2) for y in range(top, bottom, 2))
+
+
 def near(colour, expected, tolerance=12):
     return all(abs(((colour >> s) & 255) - ((expected >> s) & 255)) <= tolerance for s in (0, 8, 16))
 
@@ -144,6 +150,9 @@ class Window:
 
     def colour(self, x, y):
         return pixel(*self.at(x, y))
+
+    def text_in(self, x, y, w, h):
+        return light_pixels(*self.at(x, y), *self.at(x + w, y + h))
 
 
 def position_to(wire, predicate):
@@ -224,6 +233,17 @@ try:
     check(wire.wait_for("127.0.0.2", lambda p, a: p == "/vh/plugin/layer/1/obj/level/1" and abs(a[0] + 20.0) < 0.001)
           is not None, "text typed while a renderer's change arrives is kept and committed")
 
+    # A cleared dB box left with Return is no level: nothing goes out, and the box shows the level.
+    w.click(603, 367)
+    xdo("key", "ctrl+a")
+    xdo("key", "BackSpace")
+    check(w.text_in(578, 359, 50, 16) == 0, "the dB box is cleared")
+    wire.drain()
+    xdo("key", "Return")
+    check(wire.wait_for("127.0.0.2", lambda p, a: p == "/vh/plugin/layer/1/obj/level/1", seconds=1.0) is None,
+          "a cleared dB box sends no level")
+    check(w.text_in(578, 359, 50, 16) > 0, "the cleared dB box shows the level again")
+
     wire.drain()
     w.click(144, 25)
     check(wire.wait_for("127.0.0.2", lambda p, a: p == "/vh/plugin/obj/pair/on/1" and a[0] == 1) is not None,
@@ -238,6 +258,16 @@ try:
     w.drag((190, 376), (160, 376))
     check(position_to(wire, lambda x, y, z: abs(x - 0.5) > 0.01 and abs(y - 0.806) > 0.01) is not None,
           "in spherical mode the bottom slider turns the object around the centre")
+
+    # From a pad corner, outside the unit sphere: the elevation turns the object at its own distance.
+    liblo.send(("127.0.0.1", 5342), "/vh/plugin/obj/pos/xyz/1", ("f", 1.0), ("f", 1.0), ("f", 0.5))
+    time.sleep(0.5)
+    check(near(w.colour(289, 117), 0xFFCC41), "the renderer puts the ball in the pad's corner")
+    wire.drain()
+    w.drag((350, 216), (350, 236))
+    check(position_to(wire, lambda x, y, z: z < 0.49 and abs(((2 * x - 1) ** 2 + (2 * y - 1) ** 2 + (2 * z - 1) ** 2) ** 0.5
+                                                           - 2 ** 0.5) < 0.02) is not None,
+          "the elevation moves a corner position at its own distance")
 
     wire.drain()
     w.click(45, 24)
