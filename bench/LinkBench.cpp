@@ -2,7 +2,8 @@
 // nothing changed, when every object moves, and when every kind of change is pending at once;
 // and how many replies per second the dispatch can apply: handed over as messages, read from
 // their bytes by the link's strict reader, and made from their bytes the way JUCE's own OSC
-// reader made them. Datagrams go to the loopback address, where nothing listens.
+// reader made them; and what the reader costs on huge datagrams it must refuse. Datagrams go to
+// the loopback address, where nothing listens.
 
 #include "link/Controller.h"
 #include "link/ReplyReader.h"
@@ -133,20 +134,27 @@ void BM_ReplyDispatch (benchmark::State& state)
 }
 BENCHMARK (BM_ReplyDispatch)->Unit (benchmark::kMicrosecond);
 
+std::string oscText (std::string s)
+{
+    do s.push_back ('\0'); while (s.size() % 4 != 0);
+    return s;
+}
+
+std::string bigEndian (float v)
+{
+    uint32_t bits;
+    std::memcpy (&bits, &v, 4);
+    return { char (bits >> 24), char (bits >> 16), char (bits >> 8), char (bits) };
+}
+
 // The same replies as datagrams: an OSC string, the type tags ",f", a big-endian float32.
 std::vector<std::string> widthDatagrams()
 {
-    const auto oscText = [] (std::string s) { do s.push_back ('\0'); while (s.size() % 4 != 0); return s; };
     std::vector<std::string> datagrams;
 
     for (int object = 1; object <= kInstances; ++object)
         for (float width : { 0.5f, 1.5f })
-        {
-            uint32_t bits;
-            std::memcpy (&bits, &width, 4);
-            datagrams.push_back (oscText ("/vh/plugin/obj/render/width/" + std::to_string (object)) + oscText (",f")
-                                 + std::string { char (bits >> 24), char (bits >> 16), char (bits >> 8), char (bits) });
-        }
+            datagrams.push_back (oscText ("/vh/plugin/obj/render/width/" + std::to_string (object)) + oscText (",f") + bigEndian (width));
 
     return datagrams;
 }
@@ -194,6 +202,37 @@ void BM_ReplyMadeUncheckedAndDispatched (benchmark::State& state)
     });
 }
 BENCHMARK (BM_ReplyMadeUncheckedAndDispatched)->Unit (benchmark::kMicrosecond);
+
+// Datagrams no renderer sends, each read by the link's reader and applied if it is taken: well-
+// formed but huge, a width reply for object 5 whose address has 21,000 segments (63 KB) or that
+// carries 13,000 arguments, beside small garbage (malformed UTF-8 in the address).
+void BM_ReplyOversizeRead (benchmark::State& state, const std::string& datagram)
+{
+    auto& s = session();
+    s.tick();
+
+    for (auto _ : state)
+        if (auto message = ReadReply (datagram.data(), datagram.size()))
+            s.controller->oscMessageReceived (*message);
+
+    state.counters["datagrams/s"] = benchmark::Counter (static_cast<double> (state.iterations()), benchmark::Counter::kIsRate);
+}
+
+std::string repeated (const std::string& s, size_t times)
+{
+    std::string out;
+    for (size_t k = 0; k < times; ++k)
+        out += s;
+    return out;
+}
+
+const std::string kLongAddress = oscText ("/vh/plugin/obj/render/width" + repeated ("/xy", 20999) + "/5") + oscText (",f") + bigEndian (0.5f);
+const std::string kManyArguments = oscText ("/vh/plugin/obj/render/width/5") + oscText ("," + std::string (13000, 'f')) + repeated (bigEndian (0.5f), 13000);
+const std::string kSmallGarbage = oscText ("/vh/plugin/obj/render/width/\xcc" "05") + oscText (",f") + bigEndian (0.5f);
+
+BENCHMARK_CAPTURE (BM_ReplyOversizeRead, address_of_21000_segments, kLongAddress)->Unit (benchmark::kMicrosecond);
+BENCHMARK_CAPTURE (BM_ReplyOversizeRead, arguments_13000, kManyArguments)->Unit (benchmark::kMicrosecond);
+BENCHMARK_CAPTURE (BM_ReplyOversizeRead, small_garbage, kSmallGarbage)->Unit (benchmark::kMicrosecond);
 
 } // namespace
 

@@ -234,6 +234,26 @@ void CController::ReconnectOsc()
     m_receiverConnected = m_oscReceiver.connect (m_portIn);
 }
 
+void CController::KeepReceiverBound()
+{
+    if (m_oscReceiver.isListening())
+        return;
+
+    // Until the port is ours the renderer's answers go nowhere, so the state requests go on.
+    m_receiverConnected = false;
+    if (++m_rebindTicks < kRebindEveryTicks)
+        return;
+
+    m_rebindTicks = 0;
+    m_receiverConnected = m_oscReceiver.connect (m_portIn);
+
+    // Whatever the renderer answered while the port was not ours is lost: every instance asks
+    // for its object's state again.
+    if (m_receiverConnected)
+        for (auto* plugin : m_plugins)
+            plugin->m_stateRequested = false;
+}
+
 std::optional<std::string> CanonicalIPv4 (std::string_view bytes)
 {
     // Byte by byte, without tokenising: the bytes may come straight from a saved block.

@@ -82,6 +82,10 @@ private:
     // Rebinds the sender and the receiver; the caller holds m_lock.
     void ReconnectOsc();
 
+    // Called by every tick: a receiver that could not bind its port (another process holds it)
+    // or whose thread ended is bound anew about once a second. The caller holds m_lock.
+    void KeepReceiverBound();
+
     struct TickState;
 
     // One send of the link; a success restarts the count of ticks since the last send.
@@ -95,6 +99,10 @@ private:
 
     // The last port the renderer was announced with; SetPort acts only when it changes.
     int m_announcedPort = kPortOut;
+
+    // Ticks since the receiver was last found not listening, up to the next attempt to bind.
+    static constexpr int32_t kRebindEveryTicks = 20;
+    int32_t m_rebindTicks = 0;
 
     JUCE_DECLARE_NON_COPYABLE (CController)
 };

@@ -1,5 +1,6 @@
 #include "link/ReplyReader.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -17,10 +18,10 @@ bool isAddressByte (uint8_t c)
 
 // An OSC string at p: its bytes up to the first zero, then zeros up to a multiple of four, all
 // within `available`. Gives the padded size and the length of the text, or 0 when the string
-// does not end properly.
-size_t paddedString (const uint8_t* p, size_t available, size_t& length)
+// does not end properly or is longer than `longest`; a longer one is not even searched to its end.
+size_t paddedString (const uint8_t* p, size_t available, size_t longest, size_t& length)
 {
-    const auto* zero = static_cast<const uint8_t*> (std::memchr (p, 0, available));
+    const auto* zero = static_cast<const uint8_t*> (std::memchr (p, 0, std::min (available, longest + 1)));
     if (zero == nullptr)
         return 0;
 
@@ -53,7 +54,7 @@ std::optional<juce::OSCMessage> ReadReply (const void* data, size_t size)
     const auto* bytes = static_cast<const uint8_t*> (data);
 
     size_t addressLength = 0;
-    const auto addressSize = paddedString (bytes, size, addressLength);
+    const auto addressSize = paddedString (bytes, size, kMaxReplyAddress, addressLength);
     if (addressSize == 0 || bytes[0] != '/')
         return std::nullopt;   // a bundle begins with "#bundle"
 
@@ -61,9 +62,13 @@ std::optional<juce::OSCMessage> ReadReply (const void* data, size_t size)
         if (! isAddressByte (bytes[k]))
             return std::nullopt;
 
+    // JUCE's address class drops trailing slashes: "/a/5/" would be taken as the reply "/a/5".
+    if (bytes[addressLength - 1] == '/')
+        return std::nullopt;
+
     const auto* tags = bytes + addressSize;
     size_t tagsLength = 0;
-    const auto tagsSize = paddedString (tags, size - addressSize, tagsLength);
+    const auto tagsSize = paddedString (tags, size - addressSize, 1 + kMaxReplyArguments, tagsLength);
     if (tagsSize == 0 || tags[0] != ',')
         return std::nullopt;
 

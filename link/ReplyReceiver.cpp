@@ -4,12 +4,14 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <system_error>
 #include <vector>
 
 namespace varnholt
@@ -24,10 +26,31 @@ struct CReplyReceiver::Reply : juce::Message
 namespace
 {
 
-// A child process the host starts must not inherit the reply port.
-void closeOnExec (int fd)
+// A child process the host starts must not inherit the reply port, not even one started by
+// another thread between the opening and a later fcntl: hence the atomic forms where there are.
+int openSocket()
 {
-    ::fcntl (fd, F_SETFD, ::fcntl (fd, F_GETFD) | FD_CLOEXEC);
+#ifdef SOCK_CLOEXEC
+    return ::socket (AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+#else
+    const int fd = ::socket (AF_INET, SOCK_DGRAM, 0);
+    if (fd >= 0)
+        ::fcntl (fd, F_SETFD, FD_CLOEXEC);
+    return fd;
+#endif
+}
+
+int openPipe (int (&fds)[2])
+{
+#ifdef __linux__
+    return ::pipe2 (fds, O_CLOEXEC);
+#else
+    if (::pipe (fds) != 0)
+        return -1;
+    ::fcntl (fds[0], F_SETFD, FD_CLOEXEC);
+    ::fcntl (fds[1], F_SETFD, FD_CLOEXEC);
+    return 0;
+#endif
 }
 
 void closeIfOpen (int& fd)
@@ -35,6 +58,11 @@ void closeIfOpen (int& fd)
     if (fd >= 0)
         ::close (fd);
     fd = -1;
+}
+
+void log (const juce::String& line)
+{
+    juce::Logger::writeToLog ("Varnholt-v2 link: " + line);
 }
 
 } // namespace
@@ -48,35 +76,56 @@ bool CReplyReceiver::connect (int port)
 {
     disconnect();
 
-    m_socket = ::socket (AF_INET, SOCK_DGRAM, 0);
+    m_socket = openSocket();
     if (m_socket < 0)
-        return false;
-    closeOnExec (m_socket);
+        return fail (port, "no socket", errno);
 
-    // As JUCE's datagram sockets do, so that a rebinding never waits for the old socket.
-    const int on = 1;
-    ::setsockopt (m_socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-
+    // No SO_REUSEADDR: with it a later bind by another process would silently take every reply
+    // away from this one. A UDP port is free again as soon as its socket closes, so rebinding
+    // the same port here never waits.
     sockaddr_in any {};
     any.sin_family = AF_INET;
     any.sin_port = htons (static_cast<uint16_t> (port));
     any.sin_addr.s_addr = htonl (INADDR_ANY);
 
+    if (::bind (m_socket, reinterpret_cast<const sockaddr*> (&any), sizeof any) != 0)
+        return fail (port, "cannot bind", errno);
+
     int wake[2];
-    if (::bind (m_socket, reinterpret_cast<const sockaddr*> (&any), sizeof any) != 0 || ::pipe (wake) != 0)
-    {
-        closeIfOpen (m_socket);
-        return false;
-    }
+    if (openPipe (wake) != 0)
+        return fail (port, "no wake pipe", errno);
 
     m_wakeRead = wake[0];
     m_wakeWrite = wake[1];
-    closeOnExec (m_wakeRead);
-    closeOnExec (m_wakeWrite);
 
     m_stop = false;
-    m_thread = std::thread ([this] { run(); });
+    m_ended = false;
+    try
+    {
+        m_thread = std::thread ([this] { run(); });
+    }
+    catch (const std::system_error& e)
+    {
+        return fail (port, "no receive thread", e.code().value());
+    }
+
+    if (m_failing)
+        log ("reply port " + juce::String (port) + " bound, replies arrive again");
+    m_failing = false;
     return true;
+}
+
+bool CReplyReceiver::fail (int port, const char* what, int error)
+{
+    closeIfOpen (m_socket);
+    closeIfOpen (m_wakeRead);
+    closeIfOpen (m_wakeWrite);
+
+    if (! m_failing)
+        log ("reply port " + juce::String (port) + ": " + what + " (" + juce::String (std::strerror (error))
+             + "); no reply arrives until it is bound, tried again every second");
+    m_failing = true;
+    return false;
 }
 
 void CReplyReceiver::disconnect()
@@ -96,6 +145,24 @@ void CReplyReceiver::disconnect()
 
 void CReplyReceiver::run()
 {
+    // Nothing may leave this thread: an exception escaping it would end the host. A thread that
+    // ends unasked is noticed by isListening, and its owner binds the port anew.
+    try
+    {
+        const auto error = receive();
+        if (! m_stop)
+            log ("the reply thread stopped (" + juce::String (error != 0 ? std::strerror (error) : "socket gone")
+                 + "), the port is bound again");
+    }
+    catch (...)
+    {
+    }
+
+    m_ended = true;
+}
+
+int CReplyReceiver::receive()
+{
     std::vector<uint8_t> buffer (kBufferSize);
 
     while (! m_stop)
@@ -105,11 +172,11 @@ void CReplyReceiver::run()
         {
             if (errno == EINTR)
                 continue;
-            return;
+            return errno;
         }
 
         if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0)
-            return;
+            return 0;
 
         // A bounded batch, so that a flood never keeps the stop request waiting.
         for (int k = 0; k < 64 && ! m_stop; ++k)
@@ -122,6 +189,8 @@ void CReplyReceiver::run()
                 postMessage (new Reply (std::move (*message)));
         }
     }
+
+    return 0;
 }
 
 void CReplyReceiver::handleMessage (const juce::Message& message)

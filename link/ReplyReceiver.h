@@ -13,6 +13,10 @@ namespace varnholt
 // datagram to ReadReply and posts every message that passes to the message thread, where the
 // listeners get it in arrival order. Nothing else of a datagram reaches JUCE's OSC code.
 //
+// The port is bound exclusively: while another process (a second host running the plug-in, the
+// Standalone) holds it, connect fails and the owner of the receiver tries again later, rather
+// than taking the other's replies away.
+//
 // connect and disconnect are called with the controller's m_lock held; listeners are added and
 // removed only while the receiver is disconnected, or on the message thread.
 class CReplyReceiver : private juce::MessageListener
@@ -24,12 +28,17 @@ public:
     ~CReplyReceiver() override;
 
     // Binds the port on every IPv4 address and starts the receive thread; false when the port
-    // can't be bound.
+    // can't be bound or the thread can't start. The first failure of a run of them is logged,
+    // and so is the success that ends it.
     bool connect (int port);
 
     // Stops and joins the receive thread and closes the socket. Messages already posted are still
     // delivered while the receiver exists.
     void disconnect();
+
+    // True while the receive thread reads the port; false after a failed connect, and once the
+    // thread has ended on its own (a failing poll, an exception).
+    bool isListening() const { return m_thread.joinable() && ! m_ended; }
 
     void addListener (Listener* listener) { m_listeners.addIfNotAlreadyThere (listener); }
     void removeListener (Listener* listener) { m_listeners.removeFirstMatchingValue (listener); }
@@ -41,6 +50,8 @@ private:
     struct Reply;
 
     void run();
+    int receive();   // the error that ended it, 0 for a stop request or a closed socket
+    bool fail (int port, const char* what, int error);
     void handleMessage (const juce::Message& message) override;
 
     juce::Array<Listener*> m_listeners;
@@ -48,6 +59,8 @@ private:
     int m_wakeRead = -1;    // a byte on this pipe ends the thread's wait at once
     int m_wakeWrite = -1;
     std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_ended { false };
+    bool m_failing = false;   // the last connect failed and said so
     std::thread m_thread;
 
     JUCE_DECLARE_NON_COPYABLE (CReplyReceiver)

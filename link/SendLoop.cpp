@@ -1,6 +1,7 @@
 // The controller's 50 ms tick: closes the parameters' automatic gestures, sends every instance's
 // pending changes to the renderer, forwards the host tempo, asks the renderer for an object's
-// state, pings a silent renderer and keeps the link's health counters.
+// state, pings a silent renderer, keeps the link's health counters and binds the reply port anew
+// when it is not listening.
 
 #include "link/Controller.h"
 #include "link/OscAddresses.h"
@@ -128,6 +129,8 @@ bool CController::Send (const juce::OSCMessage& message)
 void CController::timerCallback()
 {
     const juce::ScopedLock sl (m_lock);
+
+    KeepReceiverBound();
 
     if (m_plugins.isEmpty())
         return;

@@ -58,9 +58,13 @@ public:
     explicit Source (uint32_t seed) : m_random (seed) {}
 
     // Random bytes; real replies with bytes changed anywhere, often to a malformed UTF-8
-    // sequence in the address; bad type tags; cut or lengthened replies; bundles.
+    // sequence in the address; bad type tags; cut or lengthened replies; bundles; and now and
+    // then one as large as a datagram gets, its address or its arguments filling it.
     Bytes datagram()
     {
+        if (m_kind % 64 == 63)
+            return changed (largest ((m_kind++ / 64) % 2 == 0), pick (3));
+
         static const std::vector<Bytes> real = {
             reply ("/vh/plugin/obj/render/width/1", { 1.5f }),  reply ("/vh/plugin/obj/pos/xyz/5", { 0.1f, 0.2f, 0.3f }),
             reply ("/vh/plugin/obj/pos/xyz/6", { 0.4f, 0.5f, 0.6f }), reply ("/vh/plugin/layer/3/obj/level/5", { -6.0f }),
@@ -96,6 +100,32 @@ public:
             case 2:  return b.substr (0, pick (b.size()));
             default: return bytes (pick (64));
         }
+    }
+
+    // The largest UDP payload over IPv4.
+    static constexpr size_t kLargestDatagram = 65507;
+
+    // A width reply whose address has thousands of segments, or a position reply with thousands
+    // of arguments, each the largest whole-word size a datagram holds.
+    static Bytes largest (bool byAddress)
+    {
+        static const Bytes longAddress = []
+        {
+            Bytes address = "/vh/plugin/obj/render/width";
+            const auto length = (kLargestDatagram & ~size_t (3)) - 8 - 1;   // its zero byte, ",f", the value
+            while (address.size() < length - 2)
+                address += "/xy";
+            address.resize (length - 2);
+            return reply (address + "/5", { 0.75f });
+        }();
+
+        static const Bytes manyArguments = []
+        {
+            const auto count = ((kLargestDatagram & ~size_t (3)) - 28 - 4) / 5;
+            return reply ("/vh/plugin/obj/pos/xyz/5", std::vector<float> (count, 0.75f));
+        }();
+
+        return byAddress ? longAddress : manyArguments;
     }
 
 private:

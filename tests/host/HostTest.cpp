@@ -378,10 +378,35 @@ TEST_F (HostTest, HostileBytesLeaveTheInstanceAnswering)
         ::sendto (sender, b.data(), b.size(), 0, reinterpret_cast<const sockaddr*> (&port), sizeof port);
     };
 
+    // The probe below sets the width to 0.625. An argument sits on a 4-byte boundary, and no such
+    // word of the flood, read as a float, comes within the width's step (0.001) of the probe; int32
+    // replies are whole numbers. So no flooded reply can pass for it.
+    constexpr float kProbe = 0.625f;
+    const auto nearProbe = [] (const hostile::Bytes& d)
+    {
+        for (size_t at = 0; at + 4 <= d.size(); at += 4)
+        {
+            const auto* p = reinterpret_cast<const unsigned char*> (d.data() + at);
+            const uint32_t bits = (uint32_t (p[0]) << 24) | (uint32_t (p[1]) << 16) | (uint32_t (p[2]) << 8) | p[3];
+            float v;
+            std::memcpy (&v, &bits, 4);
+            if (std::abs (v - kProbe) < 0.001f)
+                return true;
+        }
+        return false;
+    };
+
     hostile::Source source (0x4057);
+    std::vector<hostile::Bytes> flood;
     for (int k = 0; k < 2000; ++k)
     {
-        send (source.datagram());
+        flood.push_back (source.datagram());
+        ASSERT_FALSE (nearProbe (flood.back())) << "flooded datagram " << k << " could pass for the probe";
+    }
+
+    for (size_t k = 0; k < flood.size(); ++k)
+    {
+        send (flood[k]);
         if (k % 100 == 99)
             juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
     }
@@ -405,15 +430,15 @@ TEST_F (HostTest, HostileBytesLeaveTheInstanceAnswering)
         Instance().setStateInformation (restored->getData(), static_cast<int> (restored->getSize()));
     }
 
-    // A real reply still reaches the parameter: width 1.5 of object 1 is the middle of its range.
+    // A real reply still reaches the parameter: width 0.625 of object 1 is 0.3125 of its range.
     constexpr int kWidth = 7;
     bool applied = false;
     for (int attempt = 0; attempt < 100 && ! applied; ++attempt)
     {
-        send (hostile::reply ("/vh/plugin/obj/render/width/1", { 1.5f }));
+        send (hostile::reply ("/vh/plugin/obj/render/width/1", { kProbe }));
         juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
         m_plugin->RereadParameters();
-        applied = std::abs (Parameter (kWidth).getValue() - 0.75f) < 1e-4f;
+        applied = Parameter (kWidth).getValue() == 0.3125f;
     }
     ::close (sender);
     EXPECT_TRUE (applied) << "the instance no longer takes replies";

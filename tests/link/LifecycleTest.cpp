@@ -180,6 +180,39 @@ TEST_F (Lifecycle, WithoutTheReceivePortTheStateIsAskedForOnlyOncePerDelay)
     }
 }
 
+TEST_F (Lifecycle, TheReplyPortStaysWithTheProcessThatBoundItFirstAndIsTakenOnceFree)
+{
+    // The link of another host process, bound first.
+    FenceListener first;
+    CReplyReceiver other;
+    other.addListener (&first);
+    ASSERT_TRUE (other.connect (CController::kPortIn));
+
+    auto& a = add (5);
+    const auto bound = [] { const juce::ScopedLock sl (controller()->m_lock); return controller()->m_receiverConnected; };
+    tick (30);
+    EXPECT_FALSE (bound());
+
+    // The first keeps its replies: ours never sees them.
+    const auto width = a.m_width->get();
+    peer().send ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
+    peer().send (kFenceAddress, { Arg::i (1) });
+    for (int k = 0; k < 2500 && first.lastFence < 1; ++k)
+        pump (2);
+    EXPECT_EQ (first.lastFence, 1) << "the later link took the replies";
+    EXPECT_EQ (a.m_width->get(), width);
+
+    // Once it lets go, the running send loop takes the port and asks for the object's state.
+    other.disconnect();
+    for (int t = 0; t < 100 && ! bound(); ++t)
+        tick();
+    ASSERT_TRUE (bound()) << "not bound after 5 s of ticks";
+    tick (46);
+    EXPECT_TRUE (a.m_stateRequested.load()) << "no state request answerable since the port was taken";
+    reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
+    EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f);
+}
+
 TEST_F (Lifecycle, InstancesComeAndGoOnAnotherThreadWhileTheLinkRuns)
 {
     // The timer runs as in a host, replies keep arriving, and the host adds and removes

@@ -67,6 +67,14 @@ std::string bigEndian (float v)
     return { char (bits >> 24), char (bits >> 16), char (bits >> 8), char (bits) };
 }
 
+std::string repeated (const std::string& s, size_t times)
+{
+    std::string out;
+    for (size_t k = 0; k < times; ++k)
+        out += s;
+    return out;
+}
+
 const juce::String kTempoPath { "/vh/plugin/tempo" };
 
 const std::string kWidthReplyBytes = oscText ("/vh/plugin/obj/render/width/5") + oscText (",f") + bigEndian (1.5f);
@@ -359,6 +367,12 @@ TEST_F (Replies, MalformedRepliesChangeNothing)
         { "a word after the arguments", raw (kWidthReplyBytes + std::string (4, '\0')), true },
         { "padding not zero", raw (std::string ("/vh/plugin/obj/render/width/5\0x\0", 32) + oscText (",f") + bigEndian (1.5f)), true },
         { "hash in the address", raw (oscText ("/vh/plugin/obj/render/width#/5") + oscText (",f") + bigEndian (1.5f)), true },
+        { "last address padding byte not zero", raw (std::string ("/vh/plugin/obj/render/width/5\0\0x", 32) + oscText (",f") + bigEndian (1.5f)), true },
+        { "last type tag padding byte not zero", raw (oscText ("/vh/plugin/obj/render/width/5") + std::string (",f\0x", 4) + bigEndian (1.5f)), true },
+        { "address ending in a slash", raw (oscText ("/vh/plugin/obj/render/width/5/") + oscText (",f") + bigEndian (1.5f)), true },
+        { "type tags without their comma", raw (oscText ("/vh/plugin/obj/render/width/5") + oscText ("ff") + bigEndian (1.5f)), true },
+        { "63 KB address of 21,000 segments", raw (oscText ("/vh/plugin/obj/render/width" + repeated ("/xy", 20999) + "/5") + oscText (",f") + bigEndian (1.5f)), true },
+        { "13,000 arguments", raw (oscText ("/vh/plugin/obj/render/width/5") + oscText ("," + std::string (13000, 'f')) + repeated (bigEndian (1.5f), 13000)), true },
     };
 
     for (const auto& c : cases)
