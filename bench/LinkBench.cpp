@@ -8,6 +8,7 @@
 #include "link/Controller.h"
 #include "link/ReplyReader.h"
 #include "processor/PluginProcessor.h"
+#include "tests/fuzz/HostileBytes.h"
 
 #include <benchmark/benchmark.h>
 
@@ -134,18 +135,9 @@ void BM_ReplyDispatch (benchmark::State& state)
 }
 BENCHMARK (BM_ReplyDispatch)->Unit (benchmark::kMicrosecond);
 
-std::string oscText (std::string s)
-{
-    do s.push_back ('\0'); while (s.size() % 4 != 0);
-    return s;
-}
-
-std::string bigEndian (float v)
-{
-    uint32_t bits;
-    std::memcpy (&bits, &v, 4);
-    return { char (bits >> 24), char (bits >> 16), char (bits >> 8), char (bits) };
-}
+using hostile::oscText;
+using hostile::repeated;
+const auto bigEndian = hostile::bigEndianFloat;
 
 // The same replies as datagrams: an OSC string, the type tags ",f", a big-endian float32.
 std::vector<std::string> widthDatagrams()
@@ -216,14 +208,6 @@ void BM_ReplyOversizeRead (benchmark::State& state, const std::string& datagram)
             s.controller->oscMessageReceived (*message);
 
     state.counters["datagrams/s"] = benchmark::Counter (static_cast<double> (state.iterations()), benchmark::Counter::kIsRate);
-}
-
-std::string repeated (const std::string& s, size_t times)
-{
-    std::string out;
-    for (size_t k = 0; k < times; ++k)
-        out += s;
-    return out;
 }
 
 const std::string kLongAddress = oscText ("/vh/plugin/obj/render/width" + repeated ("/xy", 20999) + "/5") + oscText (",f") + bigEndian (0.5f);

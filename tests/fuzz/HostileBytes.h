@@ -23,17 +23,28 @@ inline Bytes oscText (std::string s)
 
 inline Bytes bigEndian (uint32_t v) { return { char (v >> 24), char (v >> 16), char (v >> 8), char (v) }; }
 
+inline Bytes bigEndianFloat (float v)
+{
+    uint32_t bits;
+    std::memcpy (&bits, &v, 4);
+    return bigEndian (bits);
+}
+
+inline Bytes repeated (const Bytes& s, size_t times)
+{
+    Bytes out;
+    for (size_t k = 0; k < times; ++k)
+        out += s;
+    return out;
+}
+
 inline Bytes reply (const std::string& address, std::vector<float> values)
 {
     Bytes tags (1, ',');
     tags.append (values.size(), 'f');
     Bytes out = oscText (address) + oscText (tags);
     for (auto v : values)
-    {
-        uint32_t bits;
-        std::memcpy (&bits, &v, 4);
-        out += bigEndian (bits);
-    }
+        out += bigEndianFloat (v);
     return out;
 }
 

@@ -1,4 +1,5 @@
 #include "LinkSupport.h"
+#include "tests/fuzz/HostileBytes.h"
 
 #include <array>
 #include <cstring>
@@ -52,28 +53,9 @@ std::string bytesToHex (const std::string& bytes)
     return hex;
 }
 
-// An OSC string: the text, a zero byte, zero padding to a multiple of four.
-std::string oscText (const std::string& s)
-{
-    std::string out = s;
-    do out.push_back ('\0'); while (out.size() % 4 != 0);
-    return out;
-}
-
-std::string bigEndian (float v)
-{
-    uint32_t bits;
-    std::memcpy (&bits, &v, 4);
-    return { char (bits >> 24), char (bits >> 16), char (bits >> 8), char (bits) };
-}
-
-std::string repeated (const std::string& s, size_t times)
-{
-    std::string out;
-    for (size_t k = 0; k < times; ++k)
-        out += s;
-    return out;
-}
+using hostile::oscText;
+using hostile::repeated;
+const auto bigEndian = hostile::bigEndianFloat;
 
 const juce::String kTempoPath { "/vh/plugin/tempo" };
 
