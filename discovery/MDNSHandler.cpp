@@ -293,7 +293,7 @@ void MDNSHandler::findRemotes()
     {
         LogMessage() << "Failed to open any client sockets" << "\n";
 
-        const int fallback = ::socket (AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+        const int fallback = mdns_socket_udp (AF_INET);
         sockaddr_in local {};
         local.sin_family = AF_INET;
         local.sin_port = htons (MDNS_PORT);

@@ -144,9 +144,23 @@ char asciiLower(uint8_t c) { return static_cast<char>((c >= 'A' && c <= 'Z') ? c
 
 }  // namespace
 
+int mdns_socket_udp(int family)
+{
+    // Close-on-exec from the start: a program the host starts meanwhile on another thread must
+    // not inherit the mDNS sockets.
+#ifdef SOCK_CLOEXEC
+    return socket(family, SOCK_DGRAM | SOCK_CLOEXEC, IPPROTO_UDP);
+#else
+    const int sock = socket(family, SOCK_DGRAM, IPPROTO_UDP);
+    if (sock >= 0)
+        fcntl(sock, F_SETFD, FD_CLOEXEC);
+    return sock;
+#endif
+}
+
 int mdns_socket_open_ipv4(sockaddr_in* saddr)
 {
-    const int sock = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    const int sock = mdns_socket_udp(AF_INET);
     if (sock < 0)
         return -1;
 
@@ -193,7 +207,7 @@ int mdns_socket_open_ipv4(sockaddr_in* saddr)
 
 int mdns_socket_open_ipv6(sockaddr_in6* saddr)
 {
-    const int sock = socket(AF_INET6, SOCK_DGRAM, IPPROTO_UDP);
+    const int sock = mdns_socket_udp(AF_INET6);
     if (sock < 0)
         return -1;
 

@@ -86,6 +86,9 @@ struct mdns_txt_pair {
     size_t value_length;
 };
 
+// A UDP socket of the family, close-on-exec from the start; -1 on failure.
+int mdns_socket_udp(int family);
+
 // Sockets. Each returns a non-blocking UDP descriptor that is a member of the
 // mDNS group, or -1. With saddr the socket is tied to that interface address
 // and bound to its port on any address (saddr's address is overwritten).

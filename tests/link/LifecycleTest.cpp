@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <fcntl.h>
 #include <latch>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -211,6 +212,41 @@ TEST_F (Lifecycle, TheReplyPortStaysWithTheProcessThatBoundItFirstAndIsTakenOnce
     EXPECT_TRUE (a.m_stateRequested.load()) << "no state request answerable since the port was taken";
     reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
     EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f);
+}
+
+TEST_F (Lifecycle, TheLinksSocketsAreNotInheritedByProgramsTheHostStarts)
+{
+    add (5);
+
+    // Every socket of this process on the reply port or the mDNS port, by its bound port.
+    const auto socketsOn = [] (uint16_t port)
+    {
+        std::vector<int> found;
+        for (int fd = 0; fd < 1024; ++fd)
+        {
+            sockaddr_storage bound {};
+            socklen_t length = sizeof bound;
+            if (::getsockname (fd, reinterpret_cast<sockaddr*> (&bound), &length) != 0)
+                continue;
+            const auto p = bound.ss_family == AF_INET ? reinterpret_cast<const sockaddr_in&> (bound).sin_port
+                         : bound.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&> (bound).sin6_port : 0;
+            if (ntohs (p) == port)
+                found.push_back (fd);
+        }
+        return found;
+    };
+
+    // The responder opens its mDNS sockets shortly after the controller starts.
+    for (int k = 0; k < 300 && socketsOn (5353).empty(); ++k)
+        pump (10);
+
+    for (const uint16_t port : { uint16_t (CController::kPortIn), uint16_t (5353) })
+    {
+        const auto fds = socketsOn (port);
+        EXPECT_FALSE (fds.empty()) << "no socket on port " << port;
+        for (const int fd : fds)
+            EXPECT_TRUE ((::fcntl (fd, F_GETFD) & FD_CLOEXEC) != 0) << "socket on port " << port << " is inherited";
+    }
 }
 
 TEST_F (Lifecycle, InstancesComeAndGoOnAnotherThreadWhileTheLinkRuns)
