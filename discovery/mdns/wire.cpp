@@ -1,3 +1,9 @@
+// Apple's headers declare IPV6_RECVPKTINFO and in6_pktinfo only on this request, which has to
+// come before the first network header.
+#if defined(__APPLE__) && !defined(__APPLE_USE_RFC_3542)
+#define __APPLE_USE_RFC_3542 1
+#endif
+
 #include "discovery/mdns/wire.h"
 
 #include <arpa/inet.h>
