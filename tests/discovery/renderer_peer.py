@@ -34,15 +34,18 @@ import sys
 import threading
 import time
 
-from zeroconf import (DNSIncoming, DNSOutgoing, DNSQuestion, ServiceBrowser, ServiceInfo, ServiceListener,
-                      Zeroconf, ZeroconfServiceTypes)
+from zeroconf import (DNSIncoming, DNSOutgoing, DNSPointer, DNSQuestion, DNSService, ServiceBrowser, ServiceInfo,
+                      ServiceListener, Zeroconf, ZeroconfServiceTypes)
 
 LIFETIME_S = 300
 ETH_P_ALL = 0x0003
 PACKET_OUTGOING = 4
 FLAGS_QUERY = 0x0000
+FLAGS_ANSWER = 0x8400
 TYPE_PTR = 12
+TYPE_SRV = 33
 CLASS_IN = 1
+CLASS_UNIQUE = 0x8000
 
 
 def emit(obj):
@@ -179,10 +182,6 @@ def osc_of(data):
         return {"path": None, "types": None, "args": [], "raw": data.hex()}
 
 
-def name_bytes(name):
-    return b"".join(bytes([len(label)]) + label.encode() for label in name.rstrip(".").split(".")) + b"\0"
-
-
 class OffLinkRenderer(threading.Thread):
     """A renderer "far" that answers each question for renderers, as a renderer's stack does
     (the question, the PTR, the SRV among the additional records), by unicast from SOURCE."""
@@ -207,12 +206,12 @@ class OffLinkRenderer(threading.Thread):
         return s
 
     def answer(self, query_id):
-        instance = name_bytes("far." + self.SERVICE)
-        target = struct.pack("!HHH", 0, 0, 9000) + name_bytes("far.local.")
-        return (struct.pack("!6H", query_id, 0x8400, 1, 1, 0, 1)
-                + name_bytes(self.SERVICE) + struct.pack("!HH", TYPE_PTR, CLASS_IN)
-                + name_bytes(self.SERVICE) + struct.pack("!HHIH", TYPE_PTR, CLASS_IN, 10, len(instance)) + instance
-                + instance + struct.pack("!HHIH", 33, 0x8001, 10, len(target)) + target)
+        out = DNSOutgoing(FLAGS_ANSWER, multicast=False, id_=query_id)
+        out.add_question(DNSQuestion(self.SERVICE, TYPE_PTR, CLASS_IN))
+        out.add_answer_at_time(DNSPointer(self.SERVICE, TYPE_PTR, CLASS_IN, 10, "far." + self.SERVICE), 0)
+        out.add_additional_answer(DNSService("far." + self.SERVICE, TYPE_SRV, CLASS_IN | CLASS_UNIQUE, 10, 0, 0, 9000,
+                                             "far.local."))
+        return out.packets()[0]
 
     def run(self):
         while not self.stop:
