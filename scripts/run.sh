@@ -44,8 +44,10 @@ echo "Standalone:   $standalone"
 
 if ((private_net)); then
     launch=("$repo/tests/netns-run" "$standalone")
+    where="in a private network namespace (loopback only)"
 else
     launch=("$standalone")
+    where="on this machine's network (--private-net keeps it on loopback)"
 fi
 
 if [[ -z ${DISPLAY:-} ]]; then
@@ -54,17 +56,12 @@ if [[ -z ${DISPLAY:-} ]]; then
     exit 0
 fi
 
-if ((!private_net)); then
-    echo "Starting the Standalone on this machine's network (--private-net keeps it on loopback)"
-    exec "${launch[@]}"
-fi
-
 # The namespace has no route to a network display: the X server has to be reachable through its
 # socket in /tmp/.X11-unix (DISPLAY=:N).
-if [[ $DISPLAY != :* ]]; then
+if ((private_net)) && [[ $DISPLAY != :* ]]; then
     echo "run.sh: DISPLAY=$DISPLAY needs the network; inside the private namespace only a local display (:N) works" >&2
     exit 1
 fi
 
-echo "Starting the Standalone in a private network namespace (loopback only)"
+echo "Starting the Standalone $where"
 exec "${launch[@]}"
