@@ -21,7 +21,7 @@ void SetUpBox (juce::TextEditor& box, int maxLength, const juce::String& allowed
     box.setMultiLine (false, false);
     box.setReturnKeyStartsNewLine (false);
     box.setCaretVisible (true);
-    box.setInputRestrictions (maxLength, allowed);
+    box.setInputFilter (new CTypingFilter (maxLength, allowed), true);
 
     box.setColour (juce::TextEditor::backgroundColourId, colours::box);
     box.setColour (juce::TextEditor::textColourId, colours::lightText);
@@ -60,6 +60,28 @@ void DrawName (juce::Graphics& g, const juce::Button& button, juce::Colour colou
 }
 
 } // namespace
+
+//==============================================================================
+namespace
+{
+const juce::Identifier kTypedInto { "typedInto" };
+} // namespace
+
+juce::String CTypingFilter::filterNewText (juce::TextEditor& box, const juce::String& text)
+{
+    box.getProperties().set (kTypedInto, true);
+    return LengthAndCharacterRestriction::filterNewText (box, text);
+}
+
+bool TypedInto (const juce::TextEditor& box)
+{
+    return static_cast<bool> (box.getProperties()[kTypedInto]);
+}
+
+void ForgetTyping (juce::TextEditor& box)
+{
+    box.getProperties().remove (kTypedInto);
+}
 
 //==============================================================================
 std::optional<double> ReadTypedNumber (const juce::String& text)

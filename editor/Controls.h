@@ -12,6 +12,22 @@ namespace varnholt
 // letters) is no number, and a box commits nothing for it.
 std::optional<double> ReadTypedNumber (const juce::String& text);
 
+// The input filter of every text box of the window, the sliders' value boxes included: it lets
+// only the allowed characters in, up to a length (none and 0 let anything in), and marks the box
+// as typed into whenever the user inserts text, typed or pasted. A text retyped just as the
+// window showed it is still the user's.
+class CTypingFilter : public juce::TextEditor::LengthAndCharacterRestriction
+{
+public:
+    using LengthAndCharacterRestriction::LengthAndCharacterRestriction;
+
+    juce::String filterNewText (juce::TextEditor& box, const juce::String& text) override;
+};
+
+// Whether the user has inserted text into the box since ForgetTyping.
+bool TypedInto (const juce::TextEditor& box);
+void ForgetTyping (juce::TextEditor& box);
+
 // The number and address box: digits and points only, one line, the window's grey look.
 class CTextEditor : public juce::TextEditor
 {

@@ -80,25 +80,43 @@ juce::String LevelText (float level)
     return juce::String (level, 1);
 }
 
+// The fader runs linearly; the level follows it on a square law.
+double FaderOf (float level)
+{
+    const auto position = (static_cast<double> (level) + 84.0) / 96.0;
+    return position * position * 96.0 - 84.0;
+}
+
 } // namespace
 
 //==============================================================================
 void CPluginEditor::sliderValueChanged (juce::Slider* slider)
 {
     auto& p = Plugin();
+    const bool cartesian = slider == m_xSlider.get() || slider == m_ySlider.get() || slider == m_zSlider.get();
+    const bool spherical = slider == m_azimSlider.get() || slider == m_elevSlider.get() || slider == m_distSlider.get();
 
-    if (slider == m_xSlider.get() || slider == m_ySlider.get() || slider == m_zSlider.get())
+    // The sliders show one ball, and the instance may have made the other one current since the
+    // last refresh (pair switched off by the host or the renderer): nothing of the ball shown is
+    // written into the current one. The sliders show the current ball instead.
+    if ((cartesian || spherical) && p.m_grabbedBall.load() != m_shownBall)
+    {
+        ShowPosition();
+        m_surface->repaint();
+        return;
+    }
+
+    if (cartesian)
     {
         const auto index = static_cast<AutomationParameterIndex> (GetParameterIndexForSlider (static_cast<const CSlider*> (slider)));
         p.SetParameterValue (kSource_editor, index, static_cast<float> (slider->getValue()));
     }
-    else if (slider == m_azimSlider.get() || slider == m_elevSlider.get() || slider == m_distSlider.get())
+    else if (spherical)
     {
-        WriteSphericalPosition();
+        WriteSphericalPosition (*slider);
     }
     else if (slider == m_layerLevelSlider.get())
     {
-        // The fader runs linearly; the level follows it on a square law.
         const auto position = juce::jmax (0.0, (slider->getValue() + 84.0) / 96.0);
         const auto db = std::sqrt (position) * 96.0 - 84.0;
         SetShownText (*m_layerSliderDisplay, LevelText (static_cast<float> (db)));
@@ -114,7 +132,7 @@ void CPluginEditor::sliderValueChanged (juce::Slider* slider)
 
 int CPluginEditor::GetParameterIndexForSlider (const CSlider* slider) const
 {
-    const bool second = Plugin().m_grabbedBall == 2;
+    const bool second = m_shownBall == 2;
     const std::pair<const juce::Slider*, AutomationParameterIndex> drives[] {
         { m_xSlider.get(), second ? kParam_x2 : kParam_x },
         { m_ySlider.get(), second ? kParam_y2 : kParam_y },
@@ -133,6 +151,18 @@ int CPluginEditor::GetParameterIndexForSlider (const CSlider* slider) const
     return kParam_count;
 }
 
+void CPluginEditor::CommitUnchangedBox (CSlider& slider)
+{
+    const auto index = GetParameterIndexForSlider (&slider);
+    const auto* parameter = index != kParam_count ? Plugin().GetParameter (static_cast<AutomationParameterIndex> (index)) : nullptr;
+    if (parameter == nullptr || parameter->convertFrom0to1 (parameter->getValue()) == static_cast<float> (slider.getValue()))
+        return;
+
+    sliderDragStarted (&slider);
+    sliderValueChanged (&slider);
+    sliderDragEnded (&slider);
+}
+
 void CPluginEditor::sliderDragStarted (juce::Slider* slider)
 {
     const auto index = static_cast<AutomationParameterIndex> (GetParameterIndexForSlider (dynamic_cast<const CSlider*> (slider)));
@@ -146,15 +176,17 @@ void CPluginEditor::sliderDragStarted (juce::Slider* slider)
     m_openGestures.emplace_back (slider, index);
 }
 
-void CPluginEditor::WriteSphericalPosition()
+void CPluginEditor::WriteSphericalPosition (const juce::Slider& notified)
 {
     auto& p = Plugin();
-    const bool second = p.m_grabbedBall == 2;
+    const bool second = m_shownBall == 2;
 
     // A slider still at the value the window showed stands for the exact place: the first touch
     // of one slider must not move the object along the other two, nor pull a position outside
-    // the unit sphere in to the distance slider's end.
-    const auto moved = [] (const CSlider& s, float shown) { return static_cast<float> (s.getValue()) != shown; };
+    // the unit sphere in to the distance slider's end. The slider that notified has moved, also
+    // when it is back at the value shown before the refresh could show the one in between.
+    const auto moved = [&notified] (const CSlider& s, float shown)
+    { return &s == &notified || static_cast<float> (s.getValue()) != shown; };
     if (moved (*m_azimSlider, m_sphereShown.azimuth))
         m_sphere.azimuth = static_cast<float> (m_azimSlider->getValue());
     if (moved (*m_elevSlider, m_sphereShown.elevation))
@@ -288,15 +320,16 @@ void CPluginEditor::CommitLevelText()
         auto db = static_cast<float> (*typed);
         db = std::isfinite (db) ? juce::jlimit (kMinDb, kMaxDb, db) : kMinDb;
 
-        // At once: a refresh between this and a later notification would put the renderer's
-        // level into the fader, and the fader's notification would then write that instead.
-        const auto position = (db + 84.0f) / 96.0f;
-        const auto fader = juce::roundToInt ((position * position * 96.0f - 84.0f) * 10.0f) / 10.0;
+        // Moved from where the instance's level puts the fader, not from where the window last
+        // showed it: a change from elsewhere that the refresh has not shown yet could leave the
+        // fader at the typed level, and a fader that does not move notifies nothing. At once: a
+        // refresh before a later notification would put the renderer's level into the fader.
+        const auto fader = juce::roundToInt (FaderOf (db) * 10.0) / 10.0;
+        m_layerLevelSlider->setValue (FaderOf (Plugin().m_layerLevel->get()), juce::dontSendNotification);
         m_layerLevelSlider->setValue (fader, juce::sendNotificationSync);
     }
 
-    // A fader that did not move (or a text that is no number) writes nothing: the box shows the
-    // level again.
+    // A text that is no number writes nothing: the box shows the level again.
     if (EditedSinceShown (box))
         SetShownText (box, LevelText (Plugin().m_layerLevel->get()));
 }
@@ -450,7 +483,8 @@ void CPluginEditor::setSlidersCartesianOrPolar()
 void CPluginEditor::ShowPosition()
 {
     auto& p = Plugin();
-    const bool second = p.m_grabbedBall == 2;
+    m_shownBall = p.m_grabbedBall.load() == 2 ? 2 : 1;
+    const bool second = m_shownBall == 2;
     const auto x = (second ? p.m_x2 : p.m_x)->get();
     const auto y = (second ? p.m_y2 : p.m_y)->get();
     const auto z = (second ? p.m_z2 : p.m_z)->get();
@@ -465,9 +499,8 @@ void CPluginEditor::ShowPosition()
 
     // The position that the spherical sliders have just written: the exact place they aimed at
     // stays, since the parameters may have clamped it into the cube.
-    const int ball = second ? 2 : 1;
     const auto& w = m_sphereWritten;
-    if (w.ball != ball || w.x != x || w.y != y || w.z != z)
+    if (w.ball != m_shownBall || w.x != x || w.y != y || w.z != z)
     {
         const auto h = m_halfPi;
         const auto dx = 2.0f * (x - 0.5f);
@@ -516,9 +549,10 @@ void CPluginEditor::RefreshSlider (juce::Slider& slider, double value)
         if (auto* label = dynamic_cast<juce::Label*> (child))
             box = label;
 
-    // The framework's value box drops its open editor whenever the value is set.
+    // The framework's value box drops its open editor whenever the value is set. What the user
+    // typed stays, also a text retyped just as the box showed it.
     auto* typing = box != nullptr ? box->getCurrentTextEditor() : nullptr;
-    if (typing != nullptr && typing->getText() != box->getText())
+    if (typing != nullptr && (typing->getText() != box->getText() || TypedInto (*typing)))
     {
         m_heldBack.insert (&slider);
         return;
@@ -534,13 +568,30 @@ void CPluginEditor::RefreshSlider (juce::Slider& slider, double value)
 
 void CPluginEditor::SetShownText (juce::TextEditor& box, const juce::String& text)
 {
+    // The framework drops the selection and puts the caret at the end; a box the user has clicked
+    // into keeps both, so that the next key still replaces what was selected (all of the new text
+    // if all of the old one was) rather than landing beside it or past the box's length limit.
+    const auto length = box.getTotalNumChars();
+    const auto selection = box.getHighlightedRegion();
+    const auto caret = box.getCaretPosition();
+
     box.setText (text, true);
+
+    const juce::Range<int> all (0, box.getTotalNumChars());
+    if (! selection.isEmpty() && selection.getLength() == length)
+        box.setHighlightedRegion (all);
+    else if (! selection.isEmpty())
+        box.setHighlightedRegion (selection.getIntersectionWith (all));
+    else
+        box.setCaretPosition (caret >= length ? all.getEnd() : juce::jmin (caret, all.getEnd()));
+
     box.getProperties().set (kShownText, text);
+    ForgetTyping (box);
 }
 
 bool CPluginEditor::EditedSinceShown (const juce::TextEditor& box)
 {
-    return box.getText() != box.getProperties()[kShownText].toString();
+    return box.getText() != box.getProperties()[kShownText].toString() || TypedInto (box);
 }
 
 void CPluginEditor::timerCallback()
@@ -582,8 +633,7 @@ void CPluginEditor::UpdateGui (bool force)
     {
         const auto level = p.m_layerLevel->get();
         RefreshText (*m_layerSliderDisplay, LevelText (level));
-        const auto position = (static_cast<double> (level) + 84.0) / 96.0;
-        m_layerLevelSlider->setValue (position * position * 96.0 - 84.0, juce::dontSendNotification);
+        m_layerLevelSlider->setValue (FaderOf (level), juce::dontSendNotification);
     }
 
     if (take (kChange_layer_num) || HeldBack (*m_layerNumSlider))

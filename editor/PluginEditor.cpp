@@ -96,6 +96,8 @@ void CPluginEditor::ConfigureSlider (CSlider& slider, juce::NormalisableRange<do
     slider.setTextBoxStyle (textBox, false, textBoxWidth, textBoxHeight);
     if (listened)
         slider.addListener (this);
+    if (textBox != juce::Slider::NoTextBox)
+        slider.onUnchangedCommit = [this, &slider] { CommitUnchangedBox (slider); };
     slider.addComponentListener (&m_gestureWatcher);
     slider.setDoubleClickReturnValue (true, doubleClickValue);
     addAndMakeVisible (slider);
@@ -233,6 +235,7 @@ void CPluginEditor::DetachFromControls()
     {
         slider->removeListener (this);
         slider->removeComponentListener (&m_gestureWatcher);
+        static_cast<CSlider*> (slider)->onUnchangedCommit = nullptr;
     }
 
     for (auto* box : std::initializer_list<juce::TextEditor*> { &m_objectCounter->m_textBox, m_ipEditor.get(), m_layerSliderDisplay.get() })

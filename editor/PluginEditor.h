@@ -141,9 +141,14 @@ private:
     // mid-drag never reports the drag's end to the window.
     void EndGesturesOf (const juce::Component& control);
 
-    // The spherical sliders into the current ball's position: each slider that the user moved
-    // from what the window showed gives its value; the others keep the exact place.
-    void WriteSphericalPosition();
+    // The spherical sliders into the position of the ball they show: the slider that notified,
+    // and each other one that the user moved from what the window showed, give their values; the
+    // others keep the exact place.
+    void WriteSphericalPosition (const juce::Slider& notified);
+
+    // A number committed in a knob's or the layer box's value box that the slider already held:
+    // written unless the instance holds it, within a gesture as a changed one is.
+    void CommitUnchangedBox (CSlider& slider);
 
     void CommitObjectNumber (int32_t number);
     void CommitIpAddress();
@@ -173,6 +178,10 @@ private:
     Sphere m_sphere;
     Sphere m_sphereShown;   // the sliders' values as the window last set them
     float m_distanceScale = 1.0f;
+
+    // The ball whose position the position sliders show: the instance's current ball as of the
+    // last ShowPosition.
+    int m_shownBall = 1;
 
     // The position that the spherical sliders wrote last, as the parameters took it: its refresh
     // keeps the exact place instead of deriving it again from the clamped position.

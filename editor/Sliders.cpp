@@ -113,13 +113,69 @@ constexpr std::array<ScaleMark, 8> kFaderScale { {
 } // namespace
 
 //==============================================================================
+CValueBox::CValueBox()
+    : juce::Label ({}, {})
+{
+}
+
+juce::TextEditor* CValueBox::createEditorComponent()
+{
+    auto* editor = juce::Label::createEditorComponent();
+    editor->setInputFilter (new CTypingFilter (0, {}), true);
+    return editor;
+}
+
+void CValueBox::textEditorReturnKeyPressed (juce::TextEditor& editor)
+{
+    const juce::Component::SafePointer<CSlider> slider (dynamic_cast<CSlider*> (getParentComponent()));
+    if (! isBeingEdited() || slider == nullptr)
+    {
+        juce::Label::textEditorReturnKeyPressed (editor);
+        return;
+    }
+
+    const auto typed = ReadTypedNumber (editor.getText());
+    const auto before = slider->getValue();
+
+    // A changed text moves the slider, which notifies its listeners itself.
+    juce::Label::textEditorReturnKeyPressed (editor);
+
+    if (typed.has_value() && slider != nullptr && slider->getValue() == before)
+    {
+        slider->setValue (*typed, juce::dontSendNotification);
+        if (slider->onUnchangedCommit)
+            slider->onUnchangedCommit();
+    }
+}
+
+std::unique_ptr<juce::AccessibilityHandler> CValueBox::createAccessibilityHandler()
+{
+    return createIgnoredAccessibilityHandler (*this);
+}
+
+juce::Label* CSlider::Look::createSliderTextBox (juce::Slider& slider)
+{
+    // The framework's box with its colours and settings, taken over by a box of ours.
+    const std::unique_ptr<juce::Label> framework (juce::LookAndFeel_V4::createSliderTextBox (slider));
+    auto box = std::make_unique<CValueBox>();
+    framework->copyAllExplicitColoursTo (*box);
+    box->setJustificationType (framework->getJustificationType());
+    box->setKeyboardType (juce::TextInputTarget::decimalKeyboard);
+    return box.release();
+}
+
+//==============================================================================
 CSlider::CSlider (const juce::String& name)
     : juce::Slider (name)
 {
+    setLookAndFeel (&m_look.get());
     CSlider::InitStyle();
 }
 
-CSlider::~CSlider() = default;
+CSlider::~CSlider()
+{
+    setLookAndFeel (nullptr);
+}
 
 void CSlider::mouseDown (const juce::MouseEvent& e)
 {

@@ -2,8 +2,31 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
+
 namespace varnholt
 {
+
+// The value box under a knob or the layer box: the framework's, but it marks what the user
+// types (CTypingFilter) and tells its slider of every commit of a number, by Return, by the
+// focus leaving or by a click elsewhere. The framework moves the slider only when the box's text
+// changed and the slider's value with it; a number retyped as it stood, or one that the slider
+// holds while the instance has changed since, would otherwise be committed to nobody.
+class CValueBox : public juce::Label
+{
+public:
+    CValueBox();
+
+    void textEditorReturnKeyPressed (juce::TextEditor& editor) override;
+
+    // As the framework's own value box: the wheel over it does nothing, and screen readers read
+    // the slider, not the box.
+    void mouseWheelMove (const juce::MouseEvent&, const juce::MouseWheelDetails&) override {}
+    std::unique_ptr<juce::AccessibilityHandler> createAccessibilityHandler() override;
+
+protected:
+    juce::TextEditor* createEditorComponent() override;
+};
 
 // A linear slider that draws itself completely (groove, thumb, value and name) and drags
 // relatively: a press never moves the value, a drag moves it by the pointer's travel since the
@@ -35,6 +58,10 @@ public:
     // Shows the value with its sign inverted (the azimuth slider).
     bool m_negateDisplay = false;
 
+    // A number committed in the value box that left the slider's value as it was: the framework
+    // notifies no listener then. Called with the slider at the typed value.
+    std::function<void()> onUnchangedCommit;
+
 protected:
     // The value's place in the range, 0 to 1; 0 for an empty range.
     double ValueProportion() const;
@@ -56,6 +83,14 @@ protected:
 
     double m_proportion = 0.0;
     double m_grabOffset = 0.0;
+
+private:
+    // The framework's look, but for the value box it makes: one CValueBox per slider.
+    struct Look : juce::LookAndFeel_V4
+    {
+        juce::Label* createSliderTextBox (juce::Slider& slider) override;
+    };
+    juce::SharedResourcePointer<Look> m_look;
 };
 
 // The layer level fader: a fixed dB scale beside a vertical groove, no text of its own. Its value

@@ -66,6 +66,11 @@ bool Hits (const juce::Component& pad, const Ball& ball, juce::Point<int> pointe
     return pointer.x >= left && pointer.x < left + kHitSize && pointer.y >= top && pointer.y < top + kHitSize;
 }
 
+bool PairOn (const CPlugin& plugin)
+{
+    return plugin.m_pairOn != nullptr && plugin.m_pairOn->get() != 0;
+}
+
 CAudioParameterFloat* HostParameter (CPlugin& plugin, AutomationParameterIndex index)
 {
     return dynamic_cast<CAudioParameterFloat*> (plugin.getParameters()[index]);
@@ -96,19 +101,31 @@ void CSurfaceSlider::mouseDown (const juce::MouseEvent& e)
     if (m_plugin == nullptr || ! HasSpan (*this))
         return;
 
-    // Only a press on a ball takes one; a press beside the balls moves nothing.
+    // Only a press on a ball takes one; a press beside the balls moves nothing. The partner ball
+    // is taken only while the instance's pair is on: the host or the renderer may have switched it
+    // off since the window last showed the ball, and with pair off ball 1 stays current.
     const auto pointer = e.getMouseDownPosition();
+    int grabbed = 0;
 
     if (Hits (*this, BallOf (*m_plugin, 1), pointer))
-        m_grabbed = m_lastGrabbed = 1;
-    else if (m_pairMode && Hits (*this, BallOf (*m_plugin, 2), pointer))
-        m_grabbed = m_lastGrabbed = 2;
+        grabbed = 1;
+    else if (m_pairMode && PairOn (*m_plugin) && Hits (*this, BallOf (*m_plugin, 2), pointer))
+        grabbed = 2;
     else
         return;
 
-    const auto ball = BallOf (*m_plugin, m_grabbed);
+    m_plugin->m_grabbedBall = grabbed;
 
-    m_plugin->m_grabbedBall = m_lastGrabbed;
+    // Pair switched off on another thread between the test and the store: the instance's own
+    // rule, which that thread may have applied before the store, is applied again.
+    if (grabbed == 2 && ! PairOn (*m_plugin))
+    {
+        m_plugin->ReturnToMainBall();
+        return;
+    }
+
+    m_grabbed = m_lastGrabbed = grabbed;
+    const auto ball = BallOf (*m_plugin, m_grabbed);
     m_plugin->m_messageHandler.setParameterChanged (kSource_host, ball.change);
 
     for (auto index : { ball.xIndex, ball.yIndex })
@@ -134,6 +151,15 @@ void CSurfaceSlider::WriteBallPosition (juce::Point<int> pointer)
     // Resized below its margins mid-drag: there is no position to take.
     if (m_plugin == nullptr || ! HasSpan (*this))
         return;
+
+    // The ball dragged is no longer the current one (pair switched off mid-drag): the drag ends
+    // and writes nothing more.
+    if (m_plugin->m_grabbedBall.load() != m_grabbed)
+    {
+        CloseGestures();
+        repaint();
+        return;
+    }
 
     const auto span = Span (*this);
     const auto x = juce::jlimit (0.0f, 1.0f, (static_cast<float> (pointer.x) - kMargin) / span.x);

@@ -113,8 +113,11 @@ public:
     // Calls Tick on all 24 parameters, in index order.
     void TickParameters();
 
-private:
+    // Makes ball 1 current, as pair switched off does; when ball 2 was current, the main position,
+    // held back meanwhile, is posted to go out again. Any thread.
     void ReturnToMainBall();
+
+private:
     bool ShouldPost (int index, float notifiedValue);
 
     std::array<juce::RangedAudioParameter*, kNumHostParameters> m_parameters {};

@@ -16,12 +16,15 @@ namespace varnholt
 namespace
 {
 
-// A window on a fresh instance, closed as a host closes it.
+// A window on a fresh instance, closed as a host closes it; `beforeOpening` sets the instance up
+// before the window opens.
 struct Window
 {
-    Window()
+    explicit Window (const std::function<void (Window&)>& beforeOpening = {})
     {
         EXPECT_TRUE (test_common::onlyLoopbackExists()) << "run through tests/netns-run";
+        if (beforeOpening)
+            beforeOpening (*this);
         editor.reset (static_cast<CPluginEditor*> (plugin.createEditorIfNeeded()));
         refresh();
     }
@@ -74,13 +77,27 @@ struct Probe
     juce::Colour colour;
 };
 
-// The framework's value box under a knob or the layer box, opened for typing with `text` in it.
+// The framework's value box under a knob or the layer box, opened, and `text` typed over all of
+// it, as keys or a paste arrive.
 juce::Label& TypeInto (juce::Slider& slider, const juce::String& text)
 {
     auto* box = dynamic_cast<juce::Label*> (slider.getChildComponent (0));
     box->showEditor();
-    box->getCurrentTextEditor()->setText (text, false);
+    auto& typing = *box->getCurrentTextEditor();
+    typing.setHighlightedRegion ({ 0, typing.getTotalNumChars() });
+    typing.insertTextAtCaret (text);
     return *box;
+}
+
+// A drag across a linear slider, `dx` pixels along it from its middle, as the pointer moves
+// once; its value reaches the listeners asynchronously, as the framework delivers it.
+void DragAlong (juce::Slider& slider, float dx, bool press = true)
+{
+    const juce::Point<float> middle (slider.getWidth() / 2.0f, 30.0f);
+    if (press)
+        slider.mouseDown (test::MouseAt (slider, middle.x, middle.y, middle));
+    slider.mouseDrag (test::MouseAt (slider, middle.x + dx, middle.y, middle, 1, true));
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
 }
 
 // Return in an open value box, as the framework delivers it.
@@ -294,6 +311,16 @@ TEST (EditorWindow, SphericalSlidersConvertBothWays)
         EXPECT_NEAR (e.m_elevSlider->getValue(), c.elev, 0.51);
         if (c.elev < 90)
             EXPECT_NEAR (std::abs (e.m_azimSlider->getValue()), std::abs (c.azim), 0.51);
+
+        // The same place set by the host, which the window has never written.
+        Window h;
+        for (const auto& [index, v] : { std::pair { kParam_coord_mode, 1.0f }, { kParam_x, c.x }, { kParam_y, c.y }, { kParam_z, c.z } })
+            h.hostSet (index, v);
+        h.refresh();
+        EXPECT_NEAR (h.editor->m_distSlider->getValue(), c.dist, 0.011) << "host " << c.azim << "/" << c.elev;
+        EXPECT_NEAR (h.editor->m_elevSlider->getValue(), c.elev, 0.51) << "host " << c.azim << "/" << c.elev;
+        if (c.elev < 90)
+            EXPECT_NEAR (h.editor->m_azimSlider->getValue(), c.azim, 0.51) << "host " << c.azim << "/" << c.elev;
     }
 }
 
@@ -368,12 +395,112 @@ TEST (EditorWindow, FaultsOfTheEventsStayMended)
         EXPECT_TRUE (w.plugin.m_messageHandler.isChanged (kSource_controller, kChange_position));
     }
     {
+        // Outside the unit sphere the distance slider's travel spans the whole distance: half
+        // way down puts a corner position half way to the centre.
+        Window w;
+        for (const auto& [index, v] : { std::pair { kParam_x, 1.0f }, { kParam_y, 1.0f }, { kParam_coord_mode, 1.0f } })
+            w.hostSet (index, v);
+        w.refresh();
+        w.editor->m_distSlider->setValue (0.5, juce::sendNotificationSync);
+        EXPECT_NEAR (w.value (kParam_x), 0.75f, 0.005f);
+        EXPECT_NEAR (w.value (kParam_y), 0.75f, 0.005f);
+    }
+    {
+        // A spherical slider dragged away and back before a refresh: the value it is back at.
+        Window w;
+        w.hostSet (kParam_x, 1.0f);
+        w.hostSet (kParam_coord_mode, 1);
+        w.refresh();
+        DragAlong (*w.editor->m_azimSlider, -40.0f);
+        EXPECT_LT (w.value (kParam_x), 0.95f);
+        DragAlong (*w.editor->m_azimSlider, 0.0f, false);
+        EXPECT_NEAR (w.value (kParam_x), 1.0f, 0.002f);
+        EXPECT_NEAR (w.value (kParam_y), 0.5f, 0.002f);
+    }
+    {
+        // A window opened while ball 2 is current opens on it.
+        Window w ([] (Window& o) { o.hostSet (kParam_pair_on, 1); o.hostSet (kParam_x2, 0.9f); o.plugin.m_grabbedBall = 2; });
+        EXPECT_NEAR (w.editor->m_xSlider->getValue(), 0.9, 0.006);
+        EXPECT_EQ (w.editor->m_surface->m_lastGrabbed, 2);
+    }
+    {
         // The port captions let clicks through to the address box below them.
         Window w;
         w.editor->setVisible (true);
         auto* hit = w.editor->getComponentAt (300, 25);
         EXPECT_TRUE (hit == w.editor->m_ipEditor.get() || w.editor->m_ipEditor->isParentOf (hit))
             << (hit != nullptr ? hit->getName() : juce::String ("nothing"));
+    }
+}
+
+TEST (EditorWindow, AChangeBetweenTwoEventsNeverMovesTheOtherBall)
+{
+    // Pair on with ball 2 shown; the host switches pair off and the user's next event comes before
+    // the refresh: a press on ball 2, or the next motion of a slider dragging ball 2.
+    const auto pairedWindow = [] (Window& w, int coordMode)
+    {
+        const std::pair<AutomationParameterIndex, float> values[] { { kParam_coord_mode, static_cast<float> (coordMode) },
+            { kParam_x, 0.2f }, { kParam_y, 0.8f }, { kParam_z, 0.5f }, { kParam_pair_on, 1.0f }, { kParam_x2, 0.7f },
+            { kParam_y2, 0.5f }, { kParam_z2, 0.9f } };
+        for (const auto& [index, v] : values)
+            w.hostSet (index, v);
+        w.refresh();
+    };
+    const auto ball1Kept = [] (Window& w, const char* what)
+    {
+        EXPECT_EQ (w.plugin.m_grabbedBall, 1) << what;
+        EXPECT_FLOAT_EQ (w.value (kParam_x), 0.2f) << what;
+        EXPECT_FLOAT_EQ (w.value (kParam_y), 0.8f) << what;
+        EXPECT_FLOAT_EQ (w.value (kParam_z), 0.5f) << what;
+    };
+    const auto ball2 = Ball (0.7f, 0.5f).toFloat() - juce::Point<float> (60, 86);
+
+    {
+        Window w;
+        pairedWindow (w, 0);
+        auto& pad = *w.editor->m_surface;
+        w.hostSet (kParam_pair_on, 0);
+        pad.mouseDown (test::MouseAt (pad, ball2.x, ball2.y, ball2));
+        pad.mouseUp (test::MouseAt (pad, ball2.x, ball2.y, ball2, 1, true));
+        ball1Kept (w, "press on ball 2");
+        EXPECT_FLOAT_EQ (w.value (kParam_x2), 0.7f);
+    }
+    {
+        Window w;
+        pairedWindow (w, 0);
+        test::HostRecorder host (w.plugin);
+        auto& pad = *w.editor->m_surface;
+        pad.mouseDown (test::MouseAt (pad, ball2.x, ball2.y, ball2));
+        w.hostSet (kParam_pair_on, 0);
+        pad.mouseDrag (test::MouseAt (pad, 40, 40, ball2, 1, true));
+        ball1Kept (w, "pad drag of ball 2");
+        EXPECT_NEAR (w.value (kParam_x2), 0.7f, 0.006f);
+        EXPECT_EQ (host.count (kParam_x2, false), 1) << "the drag's gesture ends";
+        pad.mouseUp (test::MouseAt (pad, 40, 40, ball2, 1, true));
+    }
+
+    struct Case { const char* what; int coordMode; std::function<CSlider& (CPluginEditor&)> slider; };
+    const Case cases[] {
+        { "x slider", 0, [] (CPluginEditor& e) -> CSlider& { return *e.m_xSlider; } },
+        { "azimuth slider", 1, [] (CPluginEditor& e) -> CSlider& { return *e.m_azimSlider; } },
+    };
+    for (const auto& c : cases)
+    {
+        Window w;
+        pairedWindow (w, c.coordMode);
+        w.plugin.m_grabbedBall = 2;
+        w.refresh();
+        auto& slider = c.slider (*w.editor);
+        DragAlong (slider, 20.0f);
+        EXPECT_NE (w.value (kParam_x2), 0.7f) << c.what << ": ball 2 dragged";
+        w.hostSet (kParam_pair_on, 0);
+        DragAlong (slider, 40.0f, false);
+        ball1Kept (w, c.what);
+
+        // The sliders show ball 1 already, as showing it afresh does.
+        const auto shown = slider.getValue();
+        w.editor->setSlidersCartesianOrPolar();
+        EXPECT_EQ (slider.getValue(), shown) << c.what;
     }
 }
 
@@ -429,7 +556,7 @@ TEST (EditorWindow, TypedLevelsAreClampedAndKeepOneDecimal)
     struct Case { const char* text; double fader; float level; };
     const std::vector<Case> cases {
         { "-10", -27.0, -10.03f }, { "-10.5", -27.7, -10.48f }, { "-180", -84.0, -84.0f }, { "15", 12.0, 12.0f },
-        { "abc", -78.0, -60.0f }, { "", -78.0, -60.0f }, { "-", -78.0, -60.0f }, { ".", -78.0, -60.0f },
+        { "abc", -78.0, -60.0f }, { "", -78.0, -60.0f }, { "-", -78.0, -60.0f }, { ".", -78.0, -60.0f }, { "1.2.3", -78.0, -60.0f },
     };
 
     for (const auto& c : cases)
@@ -459,7 +586,7 @@ TEST (EditorWindow, KnobAndLayerBoxesCommitOnlyNumbers)
     };
 
     for (const auto& c : cases)
-        for (const char* text : { "abc", "", "-", "." })
+        for (const char* text : { "abc", "", "-", ".", "1.2.3" })
         {
             Window w;
             w.plugin.SetParameterValue (kSource_controller, c.index, 5.0f);
@@ -499,6 +626,66 @@ TEST (EditorWindow, RefreshLeavesEditedBoxesAloneAndCommitsThem)
         w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, -40.0f);
         w.refresh();
         EXPECT_EQ (box.getText(), "-40.0");
+    }
+    {
+        // A value retyped as the box showed it, while the renderer changes the value before the
+        // refresh, or the refresh comes between the typing and Return: what was typed is written.
+        struct Case { AutomationParameterIndex index; float typed, arriving; std::function<juce::Slider& (CPluginEditor&)> box; };
+        const Case cases[] {
+            { kParam_width, 0.5f, 1.5f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_widthKnob; } },
+            { kParam_reverb_level, -37.5f, -20.0f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_reverbKnob; } },
+            { kParam_curve_pos, 0.25f, 0.75f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_curvePosKnob; } },
+            { kParam_pair_spread, 0.5f, 1.5f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_pairSpreadKnob; } },
+            { kParam_layer_num, 5.0f, 9.0f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_layerNumSlider; } },
+        };
+        for (const auto& c : cases)
+            for (const bool refreshBetween : { false, true })
+            {
+                Window w;
+                w.hostSet (kParam_pair_on, 1);
+                w.plugin.SetParameterValue (kSource_controller, c.index, c.typed);
+                w.refresh();
+                auto& slider = c.box (*w.editor);
+                auto& box = TypeInto (slider, slider.getTextFromValue (c.typed));
+                w.plugin.SetParameterValue (kSource_controller, c.index, c.arriving);
+                if (refreshBetween)
+                    w.refresh();
+                PressReturn (box);
+                EXPECT_EQ (w.value (c.index), c.typed) << c.index << (refreshBetween ? " refreshed" : "");
+            }
+    }
+    {
+        // A value box opened but not typed in stays open through a refresh, with the new value.
+        Window w;
+        auto* box = dynamic_cast<juce::Label*> (w.editor->m_widthKnob->getChildComponent (0));
+        box->showEditor();
+        w.plugin.SetParameterValue (kSource_controller, kParam_width, 0.3f);
+        w.refresh();
+        ASSERT_NE (box->getCurrentTextEditor(), nullptr);
+        EXPECT_EQ (box->getCurrentTextEditor()->getText(), "0.30");
+    }
+    {
+        // The dB box clicked into follows the host; all of it selected stays so, and the next keys
+        // replace it. Retyped as it stood when a change arrives, it keeps what was typed.
+        Window w;
+        auto& box = *w.editor->m_layerSliderDisplay;
+        box.setCaretPosition (2);
+        w.hostSet (kParam_layer_level, -40.0f);
+        w.refresh();
+        EXPECT_EQ (box.getText(), "-40.0");
+        box.setHighlightedRegion ({ 0, box.getTotalNumChars() });
+        w.hostSet (kParam_layer_level, -30.0f);
+        w.refresh();
+        box.insertTextAtCaret ("-5");
+        EXPECT_EQ (box.getText(), "-5");
+
+        box.setHighlightedRegion ({ 0, box.getTotalNumChars() });
+        box.insertTextAtCaret ("-30.0");
+        w.hostSet (kParam_layer_level, -20.0f);
+        w.refresh();
+        EXPECT_EQ (box.getText(), "-30.0");
+        w.editor->textEditorFocusLost (box);
+        EXPECT_NEAR (w.value (kParam_layer_level), -30.0f, 0.05f);
     }
     {
         // The address box keeps what is typed while a search ends.

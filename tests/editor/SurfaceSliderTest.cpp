@@ -49,7 +49,9 @@ protected:
 // pad; ball 2 at (0.4, 0.6): centre (108.4, 108.4), hit box 83..132. `ball` is the one taken.
 TEST_F (Pad, PressesTakeOnlyTheBallUnderThePointerAndDragItInsideOneGesturePerParameter)
 {
-    struct Case { const char* what; int size; bool pair; juce::Point<float> down, to; bool release; int ball; float x, y, x2, y2; };
+    // `pair`: the pad's pair mode, and the instance's pair unless `pairGone` (the host switched it
+    // off before the window's refresh).
+    struct Case { const char* what; int size; bool pair; juce::Point<float> down, to; bool release; int ball; float x, y, x2, y2; bool pairGone = false; };
     const Case cases[] = {
         { "first press beside the balls", 260, false, { 220, 40 }, { 230, 30 }, true, 0, 0.5f, 0.5f, 0.4f, 0.6f },
         { "ball 2 while pair mode is off", 260, false, { 90, 90 }, { 100, 100 }, true, 0, 0.5f, 0.5f, 0.4f, 0.6f },
@@ -58,6 +60,7 @@ TEST_F (Pad, PressesTakeOnlyTheBallUnderThePointerAndDragItInsideOneGesturePerPa
         { "hit box right edge, past the corner", 260, false, { 154, 130 }, { 400, -90 }, true, 1, 1.0f, 1.0f, 0.4f, 0.6f },
         { "just right of the hit box", 260, false, { 155, 130 }, { 238, 238 }, true, 0, 0.5f, 0.5f, 0.4f, 0.6f },
         { "ball 2 in pair mode", 260, true, { 90, 90 }, { 238, 238 }, true, 2, 0.5f, 0.5f, 1.0f, 0.0f },
+        { "ball 2 shown, the instance's pair off", 260, true, { 90, 90 }, { 238, 238 }, true, 0, 0.5f, 0.5f, 0.4f, 0.6f, true },
         { "inside both hit boxes", 260, true, { 120, 120 }, { 22, 238 }, true, 1, 0.0f, 0.0f, 0.4f, 0.6f },
         { "pad deleted mid-drag", 260, false, { 130, 130 }, { 76, 184 }, false, 1, 0.25f, 0.25f, 0.4f, 0.6f },
         { "pad within its margins", 44, false, { 10, 10 }, { 0, 0 }, true, 0, 0.5f, 0.5f, 0.4f, 0.6f },
@@ -65,7 +68,8 @@ TEST_F (Pad, PressesTakeOnlyTheBallUnderThePointerAndDragItInsideOneGesturePerPa
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.what);
-        SetPosition ({ { kParam_x, 0.5f }, { kParam_y, 0.5f }, { kParam_x2, 0.4f }, { kParam_y2, 0.6f } });
+        SetPosition ({ { kParam_x, 0.5f }, { kParam_y, 0.5f }, { kParam_x2, 0.4f }, { kParam_y2, 0.6f },
+                       { kParam_pair_on, c.pair && ! c.pairGone ? 1.0f : 0.0f } });
         plugin.m_grabbedBall = 1;
         Gestures gestures (plugin);
 
