@@ -8,6 +8,7 @@
 #include "editor/PluginEditor.h"
 #include "link/Controller.h"
 
+#include <array>
 #include <functional>
 #include <thread>
 
@@ -317,10 +318,10 @@ TEST (EditorWindow, SphericalSlidersConvertBothWays)
         for (const auto& [index, v] : { std::pair { kParam_coord_mode, 1.0f }, { kParam_x, c.x }, { kParam_y, c.y }, { kParam_z, c.z } })
             h.hostSet (index, v);
         h.refresh();
-        EXPECT_NEAR (h.editor->m_distSlider->getValue(), c.dist, 0.011) << "host " << c.azim << "/" << c.elev;
-        EXPECT_NEAR (h.editor->m_elevSlider->getValue(), c.elev, 0.51) << "host " << c.azim << "/" << c.elev;
-        if (c.elev < 90)
-            EXPECT_NEAR (h.editor->m_azimSlider->getValue(), c.azim, 0.51) << "host " << c.azim << "/" << c.elev;
+        const auto shown = std::array { h.editor->m_azimSlider->getValue(), h.editor->m_elevSlider->getValue(), h.editor->m_distSlider->getValue() };
+        EXPECT_NEAR (shown[2], c.dist, 0.011) << c.azim << "/" << c.elev;
+        EXPECT_NEAR (shown[1], c.elev, 0.51) << c.azim << "/" << c.elev;
+        EXPECT_TRUE (c.elev == 90 || std::abs (shown[0] - c.azim) < 0.51) << c.azim << "/" << c.elev;
     }
 }
 
@@ -435,36 +436,22 @@ TEST (EditorWindow, FaultsOfTheEventsStayMended)
 
 TEST (EditorWindow, AChangeBetweenTwoEventsNeverMovesTheOtherBall)
 {
-    // Pair on with ball 2 shown; the host switches pair off and the user's next event comes before
-    // the refresh: a press on ball 2, or the next motion of a slider dragging ball 2.
+    // Pair on with ball 2 being dragged; the host switches pair off and the drag's next motion
+    // comes before the refresh. (A press on ball 2 after pair off: the pad's own table.)
     const auto pairedWindow = [] (Window& w, int coordMode)
     {
-        const std::pair<AutomationParameterIndex, float> values[] { { kParam_coord_mode, static_cast<float> (coordMode) },
-            { kParam_x, 0.2f }, { kParam_y, 0.8f }, { kParam_z, 0.5f }, { kParam_pair_on, 1.0f }, { kParam_x2, 0.7f },
-            { kParam_y2, 0.5f }, { kParam_z2, 0.9f } };
-        for (const auto& [index, v] : values)
+        for (const auto& [index, v] : { std::pair { kParam_coord_mode, static_cast<float> (coordMode) }, { kParam_x, 0.2f },
+                                        { kParam_y, 0.8f }, { kParam_pair_on, 1.0f }, { kParam_x2, 0.7f }, { kParam_z2, 0.9f } })
             w.hostSet (index, v);
         w.refresh();
     };
     const auto ball1Kept = [] (Window& w, const char* what)
     {
         EXPECT_EQ (w.plugin.m_grabbedBall, 1) << what;
-        EXPECT_FLOAT_EQ (w.value (kParam_x), 0.2f) << what;
-        EXPECT_FLOAT_EQ (w.value (kParam_y), 0.8f) << what;
-        EXPECT_FLOAT_EQ (w.value (kParam_z), 0.5f) << what;
+        EXPECT_EQ ((std::array { w.value (kParam_x), w.value (kParam_y), w.value (kParam_z) }), (std::array { 0.2f, 0.8f, 0.5f })) << what;
     };
     const auto ball2 = Ball (0.7f, 0.5f).toFloat() - juce::Point<float> (60, 86);
 
-    {
-        Window w;
-        pairedWindow (w, 0);
-        auto& pad = *w.editor->m_surface;
-        w.hostSet (kParam_pair_on, 0);
-        pad.mouseDown (test::MouseAt (pad, ball2.x, ball2.y, ball2));
-        pad.mouseUp (test::MouseAt (pad, ball2.x, ball2.y, ball2, 1, true));
-        ball1Kept (w, "press on ball 2");
-        EXPECT_FLOAT_EQ (w.value (kParam_x2), 0.7f);
-    }
     {
         Window w;
         pairedWindow (w, 0);
