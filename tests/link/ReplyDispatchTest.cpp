@@ -1,6 +1,8 @@
 #include "LinkSupport.h"
 #include "tests/fuzz/HostileBytes.h"
 
+#include "link/ReplyReader.h"
+
 #include <array>
 #include <cstring>
 #include <functional>
@@ -375,6 +377,23 @@ TEST_F (Replies, MalformedRepliesChangeNothing)
     reply ("/vh/plugin/obj/render/width/5", { Arg::f (1.5f) });
     EXPECT_NEAR (a->m_width->get(), 1.5f, 1e-4f);
     EXPECT_EQ (ticksSinceReply(), 0);
+}
+
+TEST (ReplyReader, TakesRepliesUpToItsLimitsAndNoLarger)
+{
+    const auto address = [] (size_t length) { return "/vh/" + std::string (length - 4, 'x'); };
+    const auto position = [] (size_t count) { return hostile::reply ("/vh/plugin/obj/pos/xyz/5", std::vector<float> (count, 0.5f)); };
+
+    struct Case { const char* what; std::string bytes; bool taken; };
+    const Case cases[] = {
+        { "address of 128 bytes", hostile::reply (address (128), { 1.5f }), true },
+        { "address of 129 bytes", hostile::reply (address (129), { 1.5f }), false },
+        { "16 arguments", position (16), true },
+        { "17 arguments", position (17), false },
+    };
+
+    for (const auto& c : cases)
+        EXPECT_EQ (ReadReply (c.bytes.data(), c.bytes.size()).has_value(), c.taken) << c.what;
 }
 
 TEST_F (Replies, LinkStateFollowsTheRenderersSilence)
