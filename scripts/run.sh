@@ -21,7 +21,7 @@ while (($#)); do
         --build-dir) build_dir=${2:?--build-dir needs a directory}; shift 2 ;;
         --build-dir=*) build_dir=${1#*=}; shift ;;
         --private-net) private_net=1; shift ;;
-        -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+        -h|--help) awk 'NR > 1 && !/^#/ { exit } NR > 1' "$0"; exit 0 ;;
         *) echo "run.sh: unknown argument '$1'" >&2; exit 2 ;;
     esac
 done
