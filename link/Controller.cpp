@@ -88,7 +88,7 @@ CController::CController()
     SetPort (kSource_controller, kPortIn);
 
     // A renderer normally announces the port the link sends to; only another one is a change
-    // worth rebinding for.
+    // worth reconnecting for.
     m_announcedPort = kPortOut;
 
     // Discovery starts last: its first hand-over must find the controller complete.
@@ -227,11 +227,12 @@ void CController::SetPort (DataChangeSource, int port)
 void CController::ReconnectOsc()
 {
     m_oscSender.disconnect();
-    m_oscReceiver.disconnect();
 
     // The sender's own target is never used: every message names the renderer's address.
     m_oscSender.connect ("0.0.0.0", m_portOut);
-    m_receiverConnected = m_oscReceiver.connect (m_portIn);
+
+    if (! m_oscReceiver.isListening())
+        BindReceiver();
 }
 
 void CController::KeepReceiverBound()
@@ -241,9 +242,12 @@ void CController::KeepReceiverBound()
 
     // Until the port is ours the renderer's answers go nowhere, so the state requests go on.
     m_receiverConnected = false;
-    if (++m_rebindTicks < kRebindEveryTicks)
-        return;
+    if (++m_rebindTicks >= kRebindEveryTicks)
+        BindReceiver();
+}
 
+void CController::BindReceiver()
+{
     m_rebindTicks = 0;
     m_receiverConnected = m_oscReceiver.connect (m_portIn);
 

@@ -79,12 +79,18 @@ private:
     // The caller holds the creation lock.
     static CController* GetOrCreate();
 
-    // Rebinds the sender and the receiver; the caller holds m_lock.
+    // Reconnects the sender. A listening reply port stays bound: closed even for a moment, it
+    // could go to another host process retrying it. One that is not listening is bound here
+    // as well. The caller holds m_lock.
     void ReconnectOsc();
 
     // Called by every tick: a receiver that could not bind its port (another process holds it)
     // or whose thread ended is bound anew about once a second. The caller holds m_lock.
     void KeepReceiverBound();
+
+    // Binds the reply port; once it is bound again, every instance asks for its object's state.
+    // The caller holds m_lock.
+    void BindReceiver();
 
     struct TickState;
 

@@ -44,6 +44,22 @@ void pumpUntil (const std::atomic<bool>& done, int seconds, const std::function<
     }
 }
 
+// The reply port bound as another host process would: without SO_REUSEADDR, so that the link's
+// own bind fails. -1 when the port is not free.
+int takeReplyPort()
+{
+    const int fd = ::socket (AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in any {};
+    any.sin_family = AF_INET;
+    any.sin_port = htons (CController::kPortIn);
+    any.sin_addr.s_addr = htonl (INADDR_ANY);
+    if (fd >= 0 && ::bind (fd, reinterpret_cast<sockaddr*> (&any), sizeof any) == 0)
+        return fd;
+    if (fd >= 0)
+        ::close (fd);
+    return -1;
+}
+
 } // namespace
 
 TEST_F (Lifecycle, AddressSetterTakesOnlyDottedIPv4)
@@ -151,17 +167,8 @@ TEST_F (Lifecycle, WithoutTheReceivePortTheStateIsAskedForOnlyOncePerDelay)
 
     for (const auto& c : cases)
     {
-        // Bound without SO_REUSEADDR, so that the link's own bind must fail.
-        int blocker = -1;
-        if (c.portTaken)
-        {
-            blocker = ::socket (AF_INET, SOCK_DGRAM, 0);
-            sockaddr_in any {};
-            any.sin_family = AF_INET;
-            any.sin_port = htons (CController::kPortIn);
-            any.sin_addr.s_addr = htonl (INADDR_ANY);
-            ASSERT_EQ (::bind (blocker, reinterpret_cast<sockaddr*> (&any), sizeof any), 0);
-        }
+        const int blocker = c.portTaken ? takeReplyPort() : -1;
+        ASSERT_EQ (blocker >= 0, c.portTaken) << c.what;
 
         auto& a = add (5);
         {
@@ -210,6 +217,39 @@ TEST_F (Lifecycle, TheReplyPortStaysWithTheProcessThatBoundItFirstAndIsTakenOnce
     ASSERT_TRUE (bound()) << "not bound after 5 s of ticks";
     tick (46);
     EXPECT_TRUE (a.m_stateRequested.load()) << "no state request answerable since the port was taken";
+    reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
+    EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f);
+}
+
+TEST_F (Lifecycle, AddressAndPortChangesNeverLetAnotherProcessTakeTheReplyPort)
+{
+    auto& a = add (5);
+
+    // Another host process retrying the port as fast as it can.
+    std::atomic<bool> done { false };
+    std::atomic<bool> took { false };
+    std::atomic<int> attempts { 0 };
+    std::thread rival ([&]
+    {
+        CReplyReceiver other;
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds (10);
+        while (! done && ! took && attempts < 2'000'000 && std::chrono::steady_clock::now() < until)
+        {
+            ++attempts;
+            took = other.connect (CController::kPortIn);
+        }
+    });
+    while (attempts == 0)
+        std::this_thread::yield();
+
+    for (int k = 0; k < 1000; ++k)
+        controller()->SetIpAddress (kSource_editor, k % 2 == 0 ? "127.0.0.2" : "127.0.0.3");
+    controller()->SetPort (kSource_editor, 9000);
+    const bool taken = took;
+    done = true;
+    rival.join();
+
+    EXPECT_FALSE (taken) << "the other process took the port, after " << attempts << " attempts";
     reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
     EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f);
 }
