@@ -11,7 +11,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include <system_error>
+#include <stdexcept>
 #include <vector>
 
 namespace varnholt
@@ -60,9 +60,18 @@ void closeIfOpen (int& fd)
     fd = -1;
 }
 
-void log (const juce::String& line)
+// The line is made inside: the receive thread logs too, and nothing may leave it, not even a
+// failed allocation.
+template <typename MakeLine>
+void log (MakeLine&& makeLine) noexcept
 {
-    juce::Logger::writeToLog ("Varnholt-v2 link: " + line);
+    try
+    {
+        juce::Logger::writeToLog ("Varnholt-v2 link: " + makeLine());
+    }
+    catch (...)
+    {
+    }
 }
 
 } // namespace
@@ -78,7 +87,7 @@ bool CReplyReceiver::connect (int port)
 
     m_socket = openSocket();
     if (m_socket < 0)
-        return fail (port, "no socket", errno);
+        return fail (port, "no socket", std::strerror (errno));
 
     // No SO_REUSEADDR: with it a later bind by another process would silently take every reply
     // away from this one. A UDP port is free again as soon as its socket closes, so rebinding
@@ -89,42 +98,51 @@ bool CReplyReceiver::connect (int port)
     any.sin_addr.s_addr = htonl (INADDR_ANY);
 
     if (::bind (m_socket, reinterpret_cast<const sockaddr*> (&any), sizeof any) != 0)
-        return fail (port, "cannot bind", errno);
+        return fail (port, "cannot bind", std::strerror (errno));
 
     int wake[2];
     if (openPipe (wake) != 0)
-        return fail (port, "no wake pipe", errno);
+        return fail (port, "no wake pipe", std::strerror (errno));
 
     m_wakeRead = wake[0];
     m_wakeWrite = wake[1];
 
+    // Cleared before the thread starts, so that a thread ending at once opens a run of failures
+    // of its own; a thread that cannot start stays in the run it was tried in.
+    const bool wasFailing = m_failing.exchange (false);
+    m_port = port;
     m_stop = false;
     m_ended = false;
+    m_testFault = TestFault::none;
     try
     {
         m_thread = std::thread ([this] { run(); });
     }
-    catch (const std::system_error& e)
+    catch (const std::exception& e)
     {
-        return fail (port, "no receive thread", e.code().value());
+        m_failing = wasFailing;
+        return fail (port, "no receive thread", e.what());
+    }
+    catch (...)
+    {
+        m_failing = wasFailing;
+        return fail (port, "no receive thread", "unknown exception");
     }
 
-    if (m_failing)
-        log ("reply port " + juce::String (port) + " bound, replies arrive again");
-    m_failing = false;
+    if (wasFailing)
+        log ([&] { return "reply port " + juce::String (port) + " bound, replies arrive again"; });
     return true;
 }
 
-bool CReplyReceiver::fail (int port, const char* what, int error)
+bool CReplyReceiver::fail (int port, const char* what, const char* why)
 {
     closeIfOpen (m_socket);
     closeIfOpen (m_wakeRead);
     closeIfOpen (m_wakeWrite);
 
-    if (! m_failing)
-        log ("reply port " + juce::String (port) + ": " + what + " (" + juce::String (std::strerror (error))
-             + "); no reply arrives until it is bound, tried again every second");
-    m_failing = true;
+    if (! m_failing.exchange (true))
+        log ([&] { return "reply port " + juce::String (port) + ": " + what + " (" + juce::String (why)
+                          + "); no reply arrives until it is bound, tried again every second"; });
     return false;
 }
 
@@ -150,15 +168,37 @@ void CReplyReceiver::run()
     try
     {
         const auto error = receive();
-        if (! m_stop)
-            log ("the reply thread stopped (" + juce::String (error != 0 ? std::strerror (error) : "socket gone")
-                 + "), the port is bound again");
+        stopped (error != 0 ? std::strerror (error) : "socket gone");
+    }
+    catch (const std::exception& e)
+    {
+        stopped (e.what());
     }
     catch (...)
     {
+        stopped ("unknown exception");
     }
 
     m_ended = true;
+}
+
+void CReplyReceiver::stopped (const char* why) noexcept
+{
+    // Asked to stop, the owner closes the port itself and loses nothing it did not mean to.
+    if (m_stop)
+        return;
+
+    // The binds that fail after this belong to the same run and stay quiet.
+    m_failing = true;
+    log ([&] { return "reply port " + juce::String (m_port) + ": the reply thread stopped (" + juce::String (why)
+                      + "); no reply arrives until the port is bound again, tried every second"; });
+}
+
+void CReplyReceiver::endThreadForTest (TestFault fault)
+{
+    m_testFault = fault;
+    const char byte = 1;
+    [[maybe_unused]] const auto written = ::write (m_wakeWrite, &byte, 1);
 }
 
 int CReplyReceiver::receive()
@@ -176,7 +216,16 @@ int CReplyReceiver::receive()
         }
 
         if (fds[1].revents != 0 || (fds[0].revents & POLLNVAL) != 0)
+        {
+            switch (m_testFault.exchange (TestFault::none))
+            {
+                case TestFault::error:            return EIO;
+                case TestFault::exception:        throw std::runtime_error ("a fault planted by a test");
+                case TestFault::unknownException: throw 42;
+                case TestFault::none:             break;
+            }
             return 0;
+        }
 
         // A bounded batch, so that a flood never keeps the stop request waiting.
         for (int k = 0; k < 64 && ! m_stop; ++k)

@@ -29,7 +29,8 @@ public:
 
     // Binds the port on every IPv4 address and starts the receive thread; false when the port
     // can't be bound or the thread can't start. The first failure of a run of them is logged,
-    // and so is the success that ends it.
+    // and so is the success that ends it. A receive thread that ended on its own starts such a
+    // run: it logs its end, and the failing binds after it stay quiet.
     bool connect (int port);
 
     // Stops and joins the receive thread and closes the socket. Messages already posted are still
@@ -46,12 +47,18 @@ public:
     // The largest UDP payload over IPv4 is 65507 bytes.
     static constexpr size_t kBufferSize = 65536;
 
+    // Test seam: ends the receive thread unasked, as a failing poll does (an error) or as a throw
+    // from within it would (a std::exception, or anything else). Never called by the link.
+    enum class TestFault { none, error, exception, unknownException };
+    void endThreadForTest (TestFault fault);
+
 private:
     struct Reply;
 
     void run();
     int receive();   // the error that ended it, 0 for a stop request or a closed socket
-    bool fail (int port, const char* what, int error);
+    bool fail (int port, const char* what, const char* why);
+    void stopped (const char* why) noexcept;
     void handleMessage (const juce::Message& message) override;
 
     juce::Array<Listener*> m_listeners;
@@ -60,7 +67,11 @@ private:
     int m_wakeWrite = -1;
     std::atomic<bool> m_stop { false };
     std::atomic<bool> m_ended { false };
-    bool m_failing = false;   // the last connect failed and said so
+    // The port is not ours and the log said so: set by a failing connect, or by the receive
+    // thread when it ends on its own; cleared by the connect that succeeds.
+    std::atomic<bool> m_failing { false };
+    std::atomic<TestFault> m_testFault { TestFault::none };
+    int m_port = 0;   // set before the thread starts, read by it for its log
     std::thread m_thread;
 
     JUCE_DECLARE_NON_COPYABLE (CReplyReceiver)

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <fcntl.h>
 #include <latch>
+#include <mutex>
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <thread>
@@ -59,6 +60,18 @@ int takeReplyPort()
         ::close (fd);
     return -1;
 }
+
+// The process's log, a line after another, while it exists; the reply thread writes to it too.
+struct LogLines : juce::Logger
+{
+    LogLines() { setCurrentLogger (this); }
+    ~LogLines() override { setCurrentLogger (nullptr); }
+    void logMessage (const juce::String& line) override { const std::lock_guard<std::mutex> g (mutex); text += line.toStdString() + "\n"; }
+    std::string all() { const std::lock_guard<std::mutex> g (mutex); return text; }
+
+    std::mutex mutex;
+    std::string text;
+};
 
 } // namespace
 
@@ -219,6 +232,53 @@ TEST_F (Lifecycle, TheReplyPortStaysWithTheProcessThatBoundItFirstAndIsTakenOnce
     EXPECT_TRUE (a.m_stateRequested.load()) << "no state request answerable since the port was taken";
     reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
     EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f);
+}
+
+TEST_F (Lifecycle, AReplyThreadThatEndsByItselfIsLoggedOnceAndTheSendLoopBindsThePortAndAsksAgain)
+{
+    using Fault = CReplyReceiver::TestFault;
+    const std::pair<Fault, const char*> cases[] = {
+        { Fault::error, "Input/output error" },
+        { Fault::exception, "a fault planted by a test" },
+        { Fault::unknownException, "unknown exception" },
+    };
+
+    for (const auto& [fault, why] : cases)
+    {
+        LogLines log;   // before the controller, so that its threads start after it
+        auto& a = add (5);
+        const auto listening = [] { const juce::ScopedLock sl (controller()->m_lock); return controller()->m_oscReceiver.isListening(); };
+        EXPECT_EQ (withPath (tick (50), "/vh/plugin/obj/request/5").size(), 1u) << why;
+        ASSERT_TRUE (a.m_stateRequested.load()) << why;
+
+        {
+            const juce::ScopedLock sl (controller()->m_lock);
+            controller()->m_oscReceiver.endThreadForTest (fault);
+        }
+        for (int k = 0; k < 2500 && listening(); ++k)
+            pump (2);
+        ASSERT_FALSE (listening()) << why;
+
+        // Another process slips into the moment the port is closed for a new bind, and holds it
+        // through two of the send loop's attempts: one run of failures, logged once.
+        {
+            const juce::ScopedLock sl (controller()->m_lock);
+            controller()->m_oscReceiver.disconnect();
+        }
+        const int other = takeReplyPort();
+        ASSERT_GE (other, 0) << why;
+        EXPECT_TRUE (withPath (tick (45), "/vh/plugin/obj/request/5").empty()) << why;
+        const auto stop = "Varnholt-v2 link: reply port 5342: the reply thread stopped (" + std::string (why)
+                        + "); no reply arrives until the port is bound again, tried every second\n";
+        EXPECT_EQ (log.all(), stop);
+
+        ::close (other);
+        EXPECT_EQ (withPath (tick (25), "/vh/plugin/obj/request/5").size(), 1u) << why << ": the state not asked for again";
+        EXPECT_EQ (log.all(), stop + "Varnholt-v2 link: reply port 5342 bound, replies arrive again\n");
+        reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
+        EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f) << why;
+        remove (a);
+    }
 }
 
 TEST_F (Lifecycle, AddressAndPortChangesNeverLetAnotherProcessTakeTheReplyPort)
