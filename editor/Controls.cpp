@@ -69,8 +69,12 @@ const juce::Identifier kTypedInto { "typedInto" };
 
 juce::String CTypingFilter::filterNewText (juce::TextEditor& box, const juce::String& text)
 {
-    box.getProperties().set (kTypedInto, true);
-    return LengthAndCharacterRestriction::filterNewText (box, text);
+    // Typing changes the text: it lets something in or replaces a selection. A refused key, a
+    // Backspace at the start or a cut of nothing leaves the box as the window showed it.
+    auto accepted = LengthAndCharacterRestriction::filterNewText (box, text);
+    if (accepted.isNotEmpty() || ! box.getHighlightedRegion().isEmpty())
+        box.getProperties().set (kTypedInto, true);
+    return accepted;
 }
 
 bool TypedInto (const juce::TextEditor& box)

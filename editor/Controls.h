@@ -14,8 +14,9 @@ std::optional<double> ReadTypedNumber (const juce::String& text);
 
 // The input filter of every text box of the window, the sliders' value boxes included: it lets
 // only the allowed characters in, up to a length (none and 0 let anything in), and marks the box
-// as typed into whenever the user inserts text, typed or pasted. A text retyped just as the
-// window showed it is still the user's.
+// as typed into whenever the user's keys or paste change its text: something let in, or a
+// selection replaced or deleted. A text retyped just as the window showed it is still the user's;
+// a refused key, a Backspace at the start or a cut with nothing selected is no typing.
 class CTypingFilter : public juce::TextEditor::LengthAndCharacterRestriction
 {
 public:
@@ -24,7 +25,7 @@ public:
     juce::String filterNewText (juce::TextEditor& box, const juce::String& text) override;
 };
 
-// Whether the user has inserted text into the box since ForgetTyping.
+// Whether the user has typed into the box since ForgetTyping.
 bool TypedInto (const juce::TextEditor& box);
 void ForgetTyping (juce::TextEditor& box);
 

@@ -94,13 +94,15 @@ void CPluginEditor::sliderValueChanged (juce::Slider* slider)
 {
     auto& p = Plugin();
     const bool cartesian = slider == m_xSlider.get() || slider == m_ySlider.get() || slider == m_zSlider.get();
-    const bool spherical = slider == m_azimSlider.get() || slider == m_elevSlider.get() || slider == m_distSlider.get();
+    const bool spherical = IsPositionSlider (slider) && ! cartesian;
 
-    // The sliders show one ball, and the instance may have made the other one current since the
-    // last refresh (pair switched off by the host or the renderer): nothing of the ball shown is
-    // written into the current one. The sliders show the current ball instead.
-    if ((cartesian || spherical) && p.m_grabbedBall.load() != m_shownBall)
+    // A drag writes only to the ball it began on, and its values come from that ball's place.
+    // Once the instance has made the other ball current (pair switched off by the host or the
+    // renderer), the drag is over: it writes nothing more until the next press, and the sliders
+    // show the current ball.
+    if (IsPositionSlider (slider) && p.m_grabbedBall.load() != m_dragBall)
     {
+        m_dragBall = 0;
         ShowPosition();
         m_surface->repaint();
         return;
@@ -163,8 +165,20 @@ void CPluginEditor::CommitUnchangedBox (CSlider& slider)
     sliderDragEnded (&slider);
 }
 
+bool CPluginEditor::IsPositionSlider (const juce::Slider* slider) const
+{
+    for (const auto& s : { m_xSlider.get(), m_ySlider.get(), m_zSlider.get(), m_azimSlider.get(), m_elevSlider.get(), m_distSlider.get() })
+        if (slider == s)
+            return true;
+    return false;
+}
+
 void CPluginEditor::sliderDragStarted (juce::Slider* slider)
 {
+    // A wheel step or a double-click: a drag of its own, on the ball shown now.
+    if (IsPositionSlider (slider))
+        m_dragBall = m_shownBall;
+
     const auto index = static_cast<AutomationParameterIndex> (GetParameterIndexForSlider (dynamic_cast<const CSlider*> (slider)));
     auto* parameter = dynamic_cast<CAudioParameterFloat*> (Plugin().GetParameter (index));
 

@@ -98,6 +98,7 @@ void CPluginEditor::ConfigureSlider (CSlider& slider, juce::NormalisableRange<do
         slider.addListener (this);
     if (textBox != juce::Slider::NoTextBox)
         slider.onUnchangedCommit = [this, &slider] { CommitUnchangedBox (slider); };
+    slider.onPress = [this] { m_dragBall = m_shownBall; };
     slider.addComponentListener (&m_gestureWatcher);
     slider.setDoubleClickReturnValue (true, doubleClickValue);
     addAndMakeVisible (slider);
@@ -236,6 +237,7 @@ void CPluginEditor::DetachFromControls()
         slider->removeListener (this);
         slider->removeComponentListener (&m_gestureWatcher);
         static_cast<CSlider*> (slider)->onUnchangedCommit = nullptr;
+        static_cast<CSlider*> (slider)->onPress = nullptr;
     }
 
     for (auto* box : std::initializer_list<juce::TextEditor*> { &m_objectCounter->m_textBox, m_ipEditor.get(), m_layerSliderDisplay.get() })

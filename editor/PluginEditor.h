@@ -183,6 +183,13 @@ private:
     // last ShowPosition.
     int m_shownBall = 1;
 
+    // The ball that the position sliders' latest drag began on: the ball they showed at its press
+    // or at the framework's drag start (a wheel step, a double-click). 0 once that ball stopped
+    // being the instance's current one: the drag writes nothing more until the next press.
+    int m_dragBall = 1;
+
+    bool IsPositionSlider (const juce::Slider* slider) const;
+
     // The position that the spherical sliders wrote last, as the parameters took it: its refresh
     // keeps the exact place instead of deriving it again from the clamped position.
     struct WrittenPosition

@@ -134,7 +134,8 @@ void CValueBox::textEditorReturnKeyPressed (juce::TextEditor& editor)
         return;
     }
 
-    const auto typed = ReadTypedNumber (editor.getText());
+    // A box left as it was opened commits nothing, also when its text is the value rounded.
+    const auto typed = TypedInto (editor) ? ReadTypedNumber (editor.getText()) : std::nullopt;
     const auto before = slider->getValue();
 
     // A changed text moves the slider, which notifies its listeners itself.
@@ -179,6 +180,9 @@ CSlider::~CSlider()
 
 void CSlider::mouseDown (const juce::MouseEvent& e)
 {
+    if (onPress)
+        onPress();
+
     const auto at = e.getMouseDownPosition();
     const auto q = ValueProportion();
 

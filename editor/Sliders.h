@@ -58,9 +58,13 @@ public:
     // Shows the value with its sign inverted (the azimuth slider).
     bool m_negateDisplay = false;
 
-    // A number committed in the value box that left the slider's value as it was: the framework
-    // notifies no listener then. Called with the slider at the typed value.
+    // A number typed and committed in the value box that left the slider's value as it was: the
+    // framework notifies no listener then. Called with the slider at the typed value.
     std::function<void()> onUnchangedCommit;
+
+    // A press that starts this slider's own drag (the linear sliders'): the framework's drag-start
+    // notification never comes for it.
+    std::function<void()> onPress;
 
 protected:
     // The value's place in the range, 0 to 1; 0 for an empty range.

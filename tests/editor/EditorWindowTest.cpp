@@ -471,24 +471,51 @@ TEST (EditorWindow, AChangeBetweenTwoEventsNeverMovesTheOtherBall)
         { "x slider", 0, [] (CPluginEditor& e) -> CSlider& { return *e.m_xSlider; } },
         { "azimuth slider", 1, [] (CPluginEditor& e) -> CSlider& { return *e.m_azimSlider; } },
     };
-    for (const auto& c : cases)
+    const auto positions = [] (Window& w, std::initializer_list<AutomationParameterIndex> indices)
     {
-        Window w;
-        pairedWindow (w, c.coordMode);
-        w.plugin.m_grabbedBall = 2;
-        w.refresh();
-        auto& slider = c.slider (*w.editor);
-        DragAlong (slider, 20.0f);
-        EXPECT_NE (w.value (kParam_x2), 0.7f) << c.what << ": ball 2 dragged";
-        w.hostSet (kParam_pair_on, 0);
-        DragAlong (slider, 40.0f, false);
-        ball1Kept (w, c.what);
+        std::vector<float> v;
+        for (auto index : indices)
+            v.push_back (w.value (index));
+        return v;
+    };
+    for (const auto& c : cases)
+        for (const bool refreshBetween : { false, true })
+        {
+            Window w;
+            pairedWindow (w, c.coordMode);
+            w.plugin.m_grabbedBall = 2;
+            w.refresh();
+            auto& slider = c.slider (*w.editor);
+            const auto before = slider.getValue();
+            DragAlong (slider, 20.0f);
+            const auto travel = slider.getValue() - before;
+            const auto ball2 = positions (w, { kParam_x2, kParam_y2, kParam_z2 });
+            EXPECT_NE (ball2[0], 0.7f) << c.what << ": ball 2 dragged";
 
-        // The sliders show ball 1 already, as showing it afresh does.
-        const auto shown = slider.getValue();
-        w.editor->setSlidersCartesianOrPolar();
-        EXPECT_EQ (slider.getValue(), shown) << c.what;
-    }
+            // The drag goes on after pair off: it writes nothing more.
+            w.hostSet (kParam_pair_on, 0);
+            for (const float dx : { 40.0f, 60.0f, 80.0f })
+            {
+                if (refreshBetween)
+                    w.refresh();
+                DragAlong (slider, dx, false);
+            }
+            ball1Kept (w, c.what);
+            EXPECT_EQ (positions (w, { kParam_x2, kParam_y2, kParam_z2 }), ball2) << c.what;
+            for (auto index : { kParam_x, kParam_y, kParam_z, kParam_x2, kParam_y2, kParam_z2 })
+                EXPECT_FALSE (dynamic_cast<CAudioParameterFloat*> (w.plugin.GetParameter (index))->m_userGesture) << c.what;
+
+            // The sliders show ball 1 already, as showing it afresh does.
+            const auto shown = slider.getValue();
+            w.editor->setSlidersCartesianOrPolar();
+            EXPECT_EQ (slider.getValue(), shown) << c.what;
+
+            // The next press drags ball 1 by the pointer's travel alone.
+            DragAlong (slider, 20.0f);
+            EXPECT_NEAR (slider.getValue() - shown, travel, 1e-9) << c.what;
+            EXPECT_NE (positions (w, { kParam_x, kParam_y }), (std::vector { 0.2f, 0.8f })) << c.what;
+            EXPECT_EQ (positions (w, { kParam_x2, kParam_y2, kParam_z2 }), ball2) << c.what;
+        }
 }
 
 TEST (EditorWindow, TypedObjectNumbersAndArrowsStayWithinOneTo128)
@@ -586,6 +613,58 @@ TEST (EditorWindow, KnobAndLayerBoxesCommitOnlyNumbers)
             EXPECT_TRUE (host.gestures.empty()) << c.index << " '" << text << "'";
             EXPECT_EQ (slider.getTextFromValue (before), slider.getTextFromValue (slider.getValue()));
         }
+}
+
+TEST (EditorWindow, ABoxLeftWithoutTypingWritesNothing)
+{
+    // The reverb's value box shows -37.46 dB as "-37.5". Keys that leave the text as it was shown
+    // are no typing.
+    const std::pair<const char*, std::function<void (juce::TextEditor&)>> touches[] {
+        { "untouched", [] (juce::TextEditor&) {} },
+        { "Backspace at the start", [] (juce::TextEditor& t) { t.setCaretPosition (0); t.keyPressed (juce::KeyPress (juce::KeyPress::backspaceKey)); } },
+        { "a cut of nothing", [] (juce::TextEditor& t) { t.setCaretPosition (2); t.cut(); } },
+    };
+    const std::pair<const char*, std::function<void (juce::Label&)>> leaves[] {
+        { "Return", [] (juce::Label& box) { PressReturn (box); } },
+        { "a click elsewhere", [] (juce::Label& box) { static_cast<juce::Component&> (box).inputAttemptWhenModal(); } },
+        { "the focus leaving", [] (juce::Label& box)
+          { box.getCurrentTextEditor()->focusLost (juce::Component::focusChangedDirectly); Window::pump (20); } },
+    };
+
+    for (const auto& [touched, touch] : touches)
+        for (const auto& [left, leave] : leaves)
+        {
+            Window w;
+            w.plugin.SetParameterValue (kSource_controller, kParam_reverb_level, -37.46f);
+            w.refresh();
+            const auto level = w.value (kParam_reverb_level);
+            test::HostRecorder host (w.plugin);
+            auto& box = *dynamic_cast<juce::Label*> (w.editor->m_reverbKnob->getChildComponent (0));
+            box.showEditor();
+            touch (*box.getCurrentTextEditor());
+            leave (box);
+            EXPECT_FALSE (box.isBeingEdited()) << touched << ", " << left;
+            EXPECT_EQ (w.value (kParam_reverb_level), level) << touched << ", " << left;
+            EXPECT_TRUE (host.values.empty() && host.gestures.empty()) << touched << ", " << left;
+        }
+
+    // The dB box refuses a letter, and a sixth character.
+    for (const char key : { 'a', '1' })
+    {
+        Window w;
+        w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, -37.46f);
+        w.refresh();
+        const auto level = w.value (kParam_layer_level);
+        test::HostRecorder host (w.plugin);
+        auto& box = *w.editor->m_layerSliderDisplay;
+        box.setCaretPosition (box.getTotalNumChars());
+        box.keyPressed (juce::KeyPress (key, 0, static_cast<juce::juce_wchar> (key)));
+        EXPECT_EQ (box.getText(), "-37.5") << key;
+        w.editor->textEditorFocusLost (box);
+        Window::pump (60);
+        EXPECT_EQ (w.value (kParam_layer_level), level) << key;
+        EXPECT_TRUE (host.values.empty() && host.gestures.empty()) << key;
+    }
 }
 
 TEST (EditorWindow, RefreshLeavesEditedBoxesAloneAndCommitsThem)
