@@ -510,10 +510,13 @@ TEST (EditorWindow, AChangeBetweenTwoEventsNeverMovesTheOtherBall)
             w.editor->setSlidersCartesianOrPolar();
             EXPECT_EQ (slider.getValue(), shown) << c.what;
 
-            // The next press drags ball 1 by the pointer's travel alone.
-            DragAlong (slider, 20.0f);
-            EXPECT_NEAR (slider.getValue() - shown, travel, 1e-9) << c.what;
+            // A wheel step is an act of its own, on ball 1; the next press drags ball 1 by the
+            // pointer's travel alone.
+            slider.mouseWheelMove (test::MouseAt (slider, 10, 30, { 10, 30 }, 1, false, {}), { 0.0f, 0.5f, false, false, false });
             EXPECT_NE (positions (w, { kParam_x, kParam_y }), (std::vector { 0.2f, 0.8f })) << c.what;
+            const auto wheeled = slider.getValue();
+            DragAlong (slider, 20.0f);
+            EXPECT_NEAR (slider.getValue() - wheeled, travel, 1e-9) << c.what;
             EXPECT_EQ (positions (w, { kParam_x2, kParam_y2, kParam_z2 }), ball2) << c.what;
         }
 }
@@ -683,7 +686,8 @@ TEST (EditorWindow, RefreshLeavesEditedBoxesAloneAndCommitsThem)
         // The dB box: typed text outlives a renderer's level and is committed; then it follows again.
         Window w;
         auto& box = *w.editor->m_layerSliderDisplay;
-        box.setText ("-20", false);
+        box.setHighlightedRegion ({ 0, box.getTotalNumChars() });
+        box.insertTextAtCaret ("-20");
         w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, -30.0f);
         w.refresh();
         EXPECT_EQ (box.getText(), "-20");
@@ -704,21 +708,41 @@ TEST (EditorWindow, RefreshLeavesEditedBoxesAloneAndCommitsThem)
             { kParam_pair_spread, 0.5f, 1.5f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_pairSpreadKnob; } },
             { kParam_layer_num, 5.0f, 9.0f, [] (CPluginEditor& e) -> juce::Slider& { return *e.m_layerNumSlider; } },
         };
+        // With nothing arriving, the instance holds the value already: no gesture.
+        enum Arrival { none, beforeReturn, refreshedBeforeReturn };
         for (const auto& c : cases)
-            for (const bool refreshBetween : { false, true })
+            for (const auto arrival : { none, beforeReturn, refreshedBeforeReturn })
             {
                 Window w;
                 w.hostSet (kParam_pair_on, 1);
                 w.plugin.SetParameterValue (kSource_controller, c.index, c.typed);
                 w.refresh();
+                test::HostRecorder host (w.plugin);
                 auto& slider = c.box (*w.editor);
                 auto& box = TypeInto (slider, slider.getTextFromValue (c.typed));
-                w.plugin.SetParameterValue (kSource_controller, c.index, c.arriving);
-                if (refreshBetween)
+                if (arrival != none)
+                    w.plugin.SetParameterValue (kSource_controller, c.index, c.arriving);
+                if (arrival == refreshedBeforeReturn)
                     w.refresh();
                 PressReturn (box);
-                EXPECT_EQ (w.value (c.index), c.typed) << c.index << (refreshBetween ? " refreshed" : "");
+                EXPECT_EQ (w.value (c.index), c.typed) << c.index << " arrival " << arrival;
+                // The write is the user's gesture, closed at once (an automatic one stays open).
+                EXPECT_EQ (host.count (c.index, false), arrival == none ? 0 : 1) << c.index << " arrival " << arrival;
+                EXPECT_TRUE (arrival != none || host.gestures.empty()) << c.index;
             }
+    }
+    {
+        // The dB box retyped at the fader's top while a reply lowers the level, before any
+        // refresh: the fader, still at the top, must not swallow it.
+        Window w;
+        w.hostSet (kParam_layer_level, 12.0f);
+        w.refresh();
+        auto& box = *w.editor->m_layerSliderDisplay;
+        box.setHighlightedRegion ({ 0, box.getTotalNumChars() });
+        box.insertTextAtCaret ("12");
+        w.plugin.SetParameterValue (kSource_controller, kParam_layer_level, 0.0f);
+        w.editor->textEditorFocusLost (box);
+        EXPECT_EQ (w.value (kParam_layer_level), 12.0f);
     }
     {
         // A value box opened but not typed in stays open through a refresh, with the new value.

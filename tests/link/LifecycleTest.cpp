@@ -274,9 +274,22 @@ TEST_F (Lifecycle, AReplyThreadThatEndsByItselfIsLoggedOnceAndTheSendLoopBindsTh
 
         ::close (other);
         EXPECT_EQ (withPath (tick (25), "/vh/plugin/obj/request/5").size(), 1u) << why << ": the state not asked for again";
-        EXPECT_EQ (log.all(), stop + "Varnholt-v2 link: reply port 5342 bound, replies arrive again\n");
+        const auto bound = stop + "Varnholt-v2 link: reply port 5342 bound, replies arrive again\n";
+        EXPECT_EQ (log.all(), bound);
         reply ("/vh/plugin/obj/render/width/5", { Arg::f (0.25f) });
         EXPECT_NEAR (a.m_width->get(), 0.25f, 1e-4f) << why;
+
+        // That bind ended the run: the next failure is logged again.
+        {
+            const juce::ScopedLock sl (controller()->m_lock);
+            controller()->m_oscReceiver.disconnect();
+        }
+        const int again = takeReplyPort();
+        ASSERT_GE (again, 0) << why;
+        tick (25);
+        EXPECT_EQ (log.all(), bound + "Varnholt-v2 link: reply port 5342: cannot bind (Address already in use); no reply arrives "
+                                      "until it is bound, tried again every second\n");
+        ::close (again);
         remove (a);
     }
 }

@@ -220,6 +220,9 @@ TEST (PluginProcessor, OnlyRealChangesArePostedExceptForTheAlwaysPostedOnes)
         { "space snapping to its index",      p.m_space,         0.05f, false },
         { "object number snapping to itself", p.m_objectNumber,  0.0f,  true },
         { "master level during start-up",     p.m_masterLevel,   0.5f,  false },
+        { "master level, second notification", p.m_masterLevel,  0.6f,  false },
+        { "master level, third notification", p.m_masterLevel,   0.7f,  false },
+        { "master level after start-up",      p.m_masterLevel,   0.8f,  true },
     };
 
     for (const auto& c : cases)
